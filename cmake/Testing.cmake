@@ -1,0 +1,53 @@
+# Test registration. Host builds run test programs natively; the win64 build
+# runs them under wine64 in a Wine prefix and an Xvfb display of the test run's
+# own, started by the fixture "wine" and ended by its cleanup; the win32 build
+# only compiles and links them.
+
+enable_testing()
+set(NV_WINE_DIR ${CMAKE_BINARY_DIR}/wine-env)
+set(NV_SCRIPTS ${PROJECT_SOURCE_DIR}/scripts)
+set(NV_WINE_TESTS OFF)
+if(WIN32 AND NV_RUN_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(NV_WINE_TESTS ON)
+  add_test(NAME wine.start COMMAND ${NV_SCRIPTS}/wine-prefix.sh start ${NV_WINE_DIR})
+  set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
+  add_test(NAME wine.stop COMMAND ${NV_SCRIPTS}/wine-prefix.sh stop ${NV_WINE_DIR})
+  set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
+endif()
+
+# nv_add_test(NAME name SOURCES ... [LIBS ...] [ARGS ...] [TIMEOUT s])
+# Builds a googletest program and registers it for the current build.
+function(nv_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  if(NOT WIN32 AND NV_RUN_TESTS)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} ${T_ARGS})
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  elseif(NV_WINE_TESTS)
+    nv_add_wine_test(NAME ${T_NAME}.wine COMMAND $<TARGET_FILE:${T_NAME}> ${T_ARGS} TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()
+
+# nv_add_wine_test(NAME name COMMAND program.exe args... [TIMEOUT s])
+# Registers a command that runs under wine64 in the test run's environment.
+function(nv_add_wine_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT NV_WINE_TESTS)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${NV_SCRIPTS}/wine-run.sh ${NV_WINE_DIR} ${T_COMMAND})
+  set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "NV_WINE_DIR=${NV_WINE_DIR};NV_SOURCE_DIR=${PROJECT_SOURCE_DIR};NV_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# nv_windows_app(target): a Unicode program with a wide entry point.
+function(nv_windows_app target)
+  target_link_options(${target} PRIVATE -municode)
+endfunction()
