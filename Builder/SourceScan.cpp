@@ -87,7 +87,7 @@ double EncodeDateTime(int year, int month, int day, int hour, int minute, int se
 }
 
 double FileTimeToDateTime(fs::file_time_type time) {
-  auto sys = std::chrono::clock_cast<std::chrono::system_clock>(time);
+  auto sys = std::chrono::file_clock::to_sys(time);
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sys.time_since_epoch()).count();
   long long secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
   int millis = static_cast<int>(ms - secs * 1000);

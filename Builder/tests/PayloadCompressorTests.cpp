@@ -63,7 +63,6 @@ TEST(PayloadCompressor, MissingSourceNamesTheFirstFailingFile) {
   std::filesystem::remove(jobs[5].Source);
   std::filesystem::remove(jobs[15].Source);
   for (unsigned threads : {1u, 2u, 8u}) {
-    auto copy = MakeJobs(dir, 0);
     auto work = jobs;
     try {
       CompressAll(work, threads, nullptr);

@@ -100,7 +100,7 @@ TEST_F(SourceScanTest, LastWriteTimeIsLocalTime) {
   local.tm_isdst = -1;
   std::time_t t = std::mktime(&local);
   auto sys = std::chrono::system_clock::from_time_t(t);
-  fs::last_write_time(FDir / "src/app.exe", std::chrono::clock_cast<std::chrono::file_clock>(sys));
+  fs::last_write_time(FDir / "src/app.exe", std::chrono::file_clock::from_sys(sys));
   auto files = ScanSource(FDir / "src", L"app.exe", false);
   ASSERT_EQ(files.size(), 1u);
   EXPECT_NEAR(files[0].LastWriteDate, EncodeDateTime(2020, 5, 17, 10, 30, 15, 0), 1e-8);
