@@ -240,7 +240,7 @@ TEST_F(AuthoringTest, StubProjectKeepsBaseInfoAndVariablesOnly) {
   TSetupScript full;
   TMemoryStream fullStream(p->FullProjectXml());
   full.LoadFromStream(fullStream, 0);
-  EXPECT_EQ(full.FileList()->Count(), 5);
+  EXPECT_EQ(full.FileList()->Count(), 4);
   EXPECT_EQ(full.RegList()->Count(), 1);
 }
 

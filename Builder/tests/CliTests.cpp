@@ -29,7 +29,7 @@ std::string Drain(std::FILE* f) {
   return s;
 }
 
-TRun Run(const std::vector<std::string>& args) {
+TRun Cli(const std::vector<std::string>& args) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   int code = RunBuilder(args, out, err);
@@ -46,21 +46,21 @@ int Lines(const std::string& s) {
 
 TEST(Cli, HelpForEveryCommand) {
   for (const char* cmd : {"build", "inspect", "decode", "encode"}) {
-    TRun r = Run({cmd, "--help"});
+    TRun r = Cli({cmd, "--help"});
     EXPECT_EQ(r.Code, 0) << cmd;
     EXPECT_NE(r.Out.find(std::string("setup-builder ") + cmd), std::string::npos) << r.Out;
   }
-  TRun r = Run({"--help"});
+  TRun r = Cli({"--help"});
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("inspect PACKAGE.exe"), std::string::npos);
-  EXPECT_NE(Run({"build", "--help"}).Out.find("--jobs"), std::string::npos);
+  EXPECT_NE(Cli({"build", "--help"}).Out.find("--jobs"), std::string::npos);
 }
 
 TEST(Cli, UsageErrorsAreOneLineAndNonZero) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {}, {"bogus"}, {"build"}, {"build", "a.xml", "--frob"}, {"build", "a.xml", "--jobs", "0"},
            {"build", "a.xml", "--jobs"}, {"inspect"}, {"decode"}, {"encode", "a", "b"}}) {
-    TRun r = Run(args);
+    TRun r = Cli(args);
     EXPECT_EQ(r.Code, 2);
     EXPECT_EQ(Lines(r.Err), 1) << r.Err;
     EXPECT_EQ(r.Err.rfind("setup-builder: ", 0), 0u) << r.Err;
@@ -69,23 +69,23 @@ TEST(Cli, UsageErrorsAreOneLineAndNonZero) {
 
 TEST(Cli, FailuresNameTheFile) {
   test::TScratch dir;
-  TRun r = Run({"inspect", PathText(dir / "missing.exe")});
+  TRun r = Cli({"inspect", PathText(dir / "missing.exe")});
   EXPECT_EQ(r.Code, 1);
   EXPECT_EQ(Lines(r.Err), 1);
   EXPECT_NE(r.Err.find("missing.exe"), std::string::npos) << r.Err;
 
   test::WriteFile(dir / "text.exe", "just text");
-  r = Run({"inspect", PathText(dir / "text.exe")});
+  r = Cli({"inspect", PathText(dir / "text.exe")});
   EXPECT_EQ(r.Code, 1);
   EXPECT_NE(r.Err.find("text.exe: not a Windows executable"), std::string::npos) << r.Err;
 
-  r = Run({"build", PathText(dir / "none.xml"), "--runtime", PathText(test::DemoRuntime())});
+  r = Cli({"build", PathText(dir / "none.xml"), "--runtime", PathText(test::DemoRuntime())});
   EXPECT_EQ(r.Code, 1);
   EXPECT_NE(r.Err.find("none.xml"), std::string::npos) << r.Err;
 
   // A malformed project: the message stays on one line.
   test::WriteFile(dir / "bad.xml", "<TSetupScript>\n<BaseInfo\n");
-  r = Run({"build", PathText(dir / "bad.xml"), "--runtime", PathText(test::DemoRuntime())});
+  r = Cli({"build", PathText(dir / "bad.xml"), "--runtime", PathText(test::DemoRuntime())});
   EXPECT_EQ(r.Code, 1);
   EXPECT_EQ(Lines(r.Err), 1) << r.Err;
   EXPECT_NE(r.Err.find("bad.xml"), std::string::npos) << r.Err;
@@ -95,13 +95,13 @@ TEST(Cli, DecodeAndEncodeRoundTrip) {
   test::TScratch dir;
   std::string plain = "<?xml version=\"1.0\"?><TSetupScript/>\n" + test::TextBytes(3000, 4);
   test::WriteFile(dir / "plain.xml", plain);
-  TRun r = Run({"encode", PathText(dir / "plain.xml"), "-o", PathText(dir / "Uninstall.da1")});
+  TRun r = Cli({"encode", PathText(dir / "plain.xml"), "-o", PathText(dir / "Uninstall.da1")});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_EQ(DecodePayload(ReadWholeFile(dir / "Uninstall.da1")), plain);
-  r = Run({"decode", PathText(dir / "Uninstall.da1"), "-o", PathText(dir / "back.xml")});
+  r = Cli({"decode", PathText(dir / "Uninstall.da1"), "-o", PathText(dir / "back.xml")});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_EQ(ReadWholeFile(dir / "back.xml"), plain);
-  r = Run({"decode", PathText(dir / "Uninstall.da1")});
+  r = Cli({"decode", PathText(dir / "Uninstall.da1")});
   EXPECT_EQ(r.Code, 0);
   EXPECT_EQ(r.Out, plain);
 }
@@ -109,7 +109,7 @@ TEST(Cli, DecodeAndEncodeRoundTrip) {
 TEST(Cli, DecodingSomethingElseFailsWithoutOutput) {
   test::TScratch dir;
   test::WriteFile(dir / "junk.da2", "this is not a payload at all");
-  TRun r = Run({"decode", PathText(dir / "junk.da2"), "-o", PathText(dir / "out.png")});
+  TRun r = Cli({"decode", PathText(dir / "junk.da2"), "-o", PathText(dir / "out.png")});
   EXPECT_EQ(r.Code, 1);
   EXPECT_NE(r.Err.find("junk.da2"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("not a payload"), std::string::npos) << r.Err;
@@ -123,15 +123,15 @@ TEST(Cli, BuildAndInspectThroughTheCommandLine) {
   test::TProjectText t;
   t.Files.push_back("DestDir=\"{app}\" SourcePath=\"files\" SourceMask=\"*.txt\"");
   test::WriteFile(dir / "p/project.xml", t.Xml());
-  TRun r = Run({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--jobs", "2"});
+  TRun r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--jobs", "2"});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(r.Out.find("packed 2 files"), std::string::npos) << r.Out;  // a.txt and the picture
   EXPECT_NE(r.Out.find("full package: "), std::string::npos) << r.Out;
-  r = Run({"inspect", PathText(dir / "p/out/Full.exe")});
+  r = Cli({"inspect", PathText(dir / "p/out/Full.exe")});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(r.Out.find("kind: full"), std::string::npos);
   EXPECT_NE(r.Out.find("SourceMask=\"a.txt\""), std::string::npos) << r.Out;
-  r = Run({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--quiet",
+  r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--quiet",
            "--out", PathText(dir / "q")});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
