@@ -556,7 +556,7 @@ std::string TPeImage::Save() const {
   } else {
     out.append(in, static_cast<size_t>(overlayStart), std::string::npos);
   }
-  if (out.size() > 0xFFFFFFFFull) Fail("the image would exceed 4 GB");
+  if (static_cast<uint64_t>(out.size()) > 0xFFFFFFFFull) Fail("the image would exceed 4 GB");
 
   // Where a file offset of the input lies in the output.
   auto moveOffset = [&](uint64_t o) -> uint64_t {
