@@ -47,6 +47,7 @@ void Put32(std::string& b, size_t off, uint32_t v) {
 
 uint64_t AlignUp(uint64_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool Exceeds4G(uint64_t size) { return size > 0xFFFFFFFFull; }
 
 // Text <-> UTF-16 code units; unpaired surrogates pass through unchanged.
 std::u16string ToUtf16(const std::wstring& text) {
@@ -556,7 +557,7 @@ std::string TPeImage::Save() const {
   } else {
     out.append(in, static_cast<size_t>(overlayStart), std::string::npos);
   }
-  if (static_cast<uint64_t>(out.size()) > 0xFFFFFFFFull) Fail("the image would exceed 4 GB");
+  if (Exceeds4G(out.size())) Fail("the image would exceed 4 GB");
 
   // Where a file offset of the input lies in the output.
   auto moveOffset = [&](uint64_t o) -> uint64_t {
