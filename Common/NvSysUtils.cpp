@@ -210,4 +210,7 @@ bool TNvSysfn::IsDebugging() {
 #endif
 }
 
-std::wstring TNvSysfn::EnumName(const TEnumInfo& info, int ordinal) { return AsciiToWide(info.NameOf(ordinal)); }
+std::wstring TNvSysfn::EnumName(const TEnumInfo& info, int ordinal) {
+  if (ordinal < 0 || static_cast<std::size_t>(ordinal) >= info.Names.size()) return {};
+  return AsciiToWide(info.Names[static_cast<std::size_t>(ordinal)]);
+}

@@ -8,6 +8,7 @@
 
 #include "NvExceptions.h"
 #include "NvSysUtils.h"
+#include "NvTypInfo.h"
 
 namespace {
 
@@ -205,3 +206,11 @@ TEST(WriteStdOut, AppendsCrLfOnStandardOutput) {
   EXPECT_EQ(out, "line one\r\n\r\n");
 }
 #endif
+
+TEST(EnumName, NamesByOrdinal) {
+  const TEnumInfo info{"THttpMethod", {"hmGet", "hmPost", "hmHead"}};
+  EXPECT_EQ(TNvSysfn::EnumName(info, 0), L"hmGet");
+  EXPECT_EQ(TNvSysfn::EnumName(info, 2), L"hmHead");
+  EXPECT_EQ(TNvSysfn::EnumName(info, 3), L"");
+  EXPECT_EQ(TNvSysfn::EnumName(info, -1), L"");
+}

@@ -507,31 +507,26 @@ public:
   TBoxAnswerer(std::wstring caption, int press) : FCaption(std::move(caption)), FPress(press) {
     FThread = std::thread([this] { Run(); });
   }
-  ~TBoxAnswerer() { FThread.join(); }
+  ~TBoxAnswerer() { Join(); }
+  void Join() {
+    if (FThread.joinable()) FThread.join();
+  }
   bool Found() const { return FFound; }
   std::wstring Text() const { return FText; }
   bool HasButton(int id) const { return (FButtons >> id) & 1; }
 
 private:
   void Run() {
-    for (int i = 0; i < 200 && !FFound; ++i) {
+    for (int i = 0; i < 400 && !FFound; ++i) {
       HWND box = FindWindowW(L"#32770", FCaption.c_str());
-      if (box) {
+      if (box && IsWindowVisible(box)) {
+        Sleep(100);  // let the box finish showing its controls
         FFound = true;
         for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
           HWND b = GetDlgItem(box, id);
           if (b && IsWindowVisible(b)) FButtons |= 1u << id;
         }
-        EnumChildWindows(
-            box,
-            [](HWND child, LPARAM self) -> BOOL {
-              wchar_t cls[32], text[256];
-              GetClassNameW(child, cls, 32);
-              if (SameText(cls, L"Static") && GetWindowTextW(child, text, 256) > 0)
-                reinterpret_cast<TBoxAnswerer*>(self)->FText = text;
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(this));
+        EnumChildWindows(box, &TBoxAnswerer::TakeText, reinterpret_cast<LPARAM>(this));
         HWND button = GetDlgItem(box, FPress);
         if (button) {
           SendMessageW(button, BM_CLICK, 0, 0);
@@ -542,12 +537,19 @@ private:
       Sleep(50);
     }
   }
+  static BOOL CALLBACK TakeText(HWND child, LPARAM self) {
+    wchar_t cls[32], text[256];
+    GetClassNameW(child, cls, 32);
+    if (SameText(cls, L"Static") && GetWindowTextW(child, text, 256) > 0)
+      reinterpret_cast<TBoxAnswerer*>(self)->FText = text;
+    return TRUE;
+  }
   std::wstring FCaption;
   int FPress;
   std::thread FThread;
   std::atomic<bool> FFound{false};
   std::wstring FText;
-  unsigned FButtons = 0;
+  std::atomic<unsigned> FButtons{0};
 };
 
 }  // namespace
@@ -558,7 +560,7 @@ TEST(MessageBoxes, ShowInfoHasOneOkButton) {
   {
     TBoxAnswerer answer(L"NvSys info test", IDOK);
     result = TNvWinfn::ShowInfo(nullptr, text, L"NvSys info test");
-    Sleep(100);
+    answer.Join();
     ASSERT_TRUE(answer.Found());
     EXPECT_TRUE(answer.HasButton(IDOK));
     EXPECT_FALSE(answer.HasButton(IDCANCEL));
@@ -574,6 +576,7 @@ TEST(MessageBoxes, ShowMessageBoxReturnsThePressedButton) {
   {
     TBoxAnswerer answer(L"NvSys question", IDNO);
     result = TNvWinfn::ShowMessageBox(nullptr, L"Continue?", MB_YESNO | MB_ICONQUESTION, L"NvSys question");
+    answer.Join();
     ASSERT_TRUE(answer.Found());
     EXPECT_TRUE(answer.HasButton(IDYES));
     EXPECT_TRUE(answer.HasButton(IDNO));
