@@ -13,6 +13,15 @@ export WINEARCH=win64
 
 make_template() {
   [ -f "$template/.nvsetup-ready" ] && return 0
+  mkdir -p "$(dirname "$template")"
+  # Test runs of several build trees may start at once: one makes the
+  # template, the others wait for it.
+  exec 9>"$template.lock"
+  flock 9
+  if [ -f "$template/.nvsetup-ready" ]; then
+    exec 9>&-
+    return 0
+  fi
   local tmp="$template.tmp.$$"
   rm -rf "$tmp"
   mkdir -p "$(dirname "$template")"
@@ -39,6 +48,7 @@ make_template() {
   touch "$tmp/.nvsetup-ready"
   rm -rf "$template"
   mv "$tmp" "$template"
+  exec 9>&-
 }
 
 start_env() {
