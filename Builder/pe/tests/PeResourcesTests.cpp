@@ -197,6 +197,36 @@ TEST(PeSave, ImageWithoutResourcesGetsAResourceSection) {
   EXPECT_EQ(m.begin()->second, "payload");
 }
 
+TEST(PeSave, GrowsFullHeadersAndMovesTheSectionData) {
+  for (const char* name : {"fixture64.exe", "fixture32.exe"}) {
+    SCOPED_TRACE(name);
+    std::string crowded = CrowdHeaders(Fixture(name));
+    Headers before(crowded);
+    ASSERT_GT(before.Sections.back().HeaderOffset + 80, before.SizeOfHeaders);
+    TPeImage image = TPeImage::Parse(crowded);
+    image.SetRcData(kGuidAW, "payload");
+    std::string out = image.Save();
+    ExpectSoundLayout(out);
+    Headers after(out);
+    EXPECT_GT(after.SizeOfHeaders, before.SizeOfHeaders);
+    ASSERT_EQ(after.Sections.size(), before.Sections.size() + 1);
+    for (size_t i = 0; i < before.Sections.size(); ++i) {
+      const Section& s = before.Sections[i];
+      const Section& t = after.Sections[i];
+      EXPECT_EQ(s.VirtualAddress, t.VirtualAddress);
+      EXPECT_EQ(crowded.compare(s.PointerToRawData, s.SizeOfRawData, out, t.PointerToRawData, t.SizeOfRawData), 0)
+          << s.Name;
+    }
+    if (before.SymbolTable != 0) {
+      size_t tableSize = crowded.size() - before.SymbolTable;
+      EXPECT_EQ(crowded.compare(before.SymbolTable, tableSize, out, after.SymbolTable, tableSize), 0);
+    }
+    auto m = Model(TPeImage::Parse(out));
+    EXPECT_EQ(m.size(), 9u);
+    EXPECT_EQ(m[Key(L"#10", kGuidAW, 0)], "payload");
+  }
+}
+
 // ---- editing -------------------------------------------------------------------
 
 TEST(PeEdit, AddsRcDataByNameAndKeepsTheOthers) {
