@@ -370,6 +370,12 @@ TEST(PeDamaged, NamesTheCause) {
   b = good;
   SetU32(b, h.Sections[0].HeaderOffset + 20, 0x7FFFFF00);
   expectError(b, "raw data of section \".text\"");
+  b = good;
+  SetU32(b, h.Sections[1].HeaderOffset + 20, 0x100);
+  expectError(b, "raw data of section \".data\" overlaps the headers");
+  b = good;
+  SetU32(b, h.Sections[2].HeaderOffset + 12, h.Sections[1].VirtualAddress);
+  expectError(b, "overlaps the section before it");
   expectError(good.substr(0, h.Sections.back().PointerToRawData + 10), "beyond the end of the file");
 }
 
@@ -434,7 +440,7 @@ TEST(PeDamaged, TruncatedAndCorruptedImagesNeverCrash) {
     }
     std::mt19937 gen(42);
     int errors = 0, parsed = 0;
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 3000; ++round) {
       std::string b = good;
       int flips = 1 + static_cast<int>(gen() % 4);
       for (int f = 0; f < flips; ++f) {
@@ -442,14 +448,23 @@ TEST(PeDamaged, TruncatedAndCorruptedImagesNeverCrash) {
         size_t at = (gen() % 2) ? gen() % 0x400 : root + gen() % 0x200;
         b[at] = static_cast<char>(gen() & 0xFF);
       }
+      std::string out;
       try {
         TPeImage image = TPeImage::Parse(b);
         image.SetRcData(kGuidAW, "x");
-        std::string out = image.Save();
-        TPeImage::Parse(out);
-        ++parsed;
+        out = image.Save();
       } catch (const EPeFormatError&) {
         ++errors;
+        continue;
+      }
+      // What the editor accepted and wrote, it reads back.
+      try {
+        TPeImage again = TPeImage::Parse(out);
+        ASSERT_NE(again.FindResource(PE_RT_RCDATA, kGuidAW), nullptr) << "round " << round;
+        EXPECT_EQ(again.FindResource(PE_RT_RCDATA, kGuidAW)->Data, "x");
+        ++parsed;
+      } catch (const EPeFormatError& e) {
+        ADD_FAILURE() << "round " << round << ": " << e.what();
       }
     }
     EXPECT_GT(errors, 0) << name;
