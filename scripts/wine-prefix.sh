@@ -91,7 +91,7 @@ prefix_pids() {
   local prefix=$1 p
   for p in /proc/[0-9]*; do
     [ "${p#/proc/}" = "$$" ] && continue
-    if tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+    if tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$prefix"; then
       echo "${p#/proc/}"
     fi
   done
