@@ -3,6 +3,8 @@
 // agreement box and the dialogs.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include "CopyFileFailureFrm.h"
