@@ -5,6 +5,9 @@
 #include <cwctype>
 #include <vector>
 
+#include "NvSysUtils.h"
+#include "NvTypInfo.h"
+
 namespace {
 
 // Recorded while the program's static objects are built, which happens on the
@@ -13,8 +16,11 @@ const DWORD gMainThreadId = GetCurrentThreadId();
 
 const wchar_t* const kUserAgent = L"Mozilla/3.0 (compatible; Indy Library)";
 const wchar_t* const kRequestHeaders = L"Cache-Control: no-cache\r\nConnection: Keep-Alive\r\n";
-// The name of the request method as the log writes it.
-const wchar_t* const kMethodName = L"hmGet";
+// The request methods; the log names the one used by its enumeration name.
+enum THttpMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect, hmPatch };
+const TEnumInfo HttpMethodInfo{"TIdHTTPMethod",
+                               {"hmHead", "hmGet", "hmPost", "hmOptions", "hmTrace", "hmPut", "hmDelete",
+                                "hmConnect", "hmPatch"}};
 
 struct THttpFailure {
   std::wstring Message;
@@ -36,7 +42,25 @@ std::wstring ErrorText(DWORD code) {
   std::wstring text;
   if (n && buffer) text = TrimText(std::wstring(buffer, n));
   if (buffer) LocalFree(buffer);
-  if (text.empty()) text = L"HTTP transfer failed";
+  if (text.empty()) {
+    // Systems without WinHTTP's message table still get a readable cause.
+    switch (code) {
+      case 12002: text = L"The operation timed out"; break;
+      case 12005: text = L"The address is not valid"; break;
+      case 12006: text = L"The address does not use a recognised protocol"; break;
+      case 12007: text = L"The server name could not be resolved"; break;
+      case 12029: text = L"The connection to the server could not be established"; break;
+      case 12030: text = L"The connection with the server was ended"; break;
+      case 12037: text = L"The server certificate has expired or is not yet valid"; break;
+      case 12038: text = L"The server certificate does not carry the server's name"; break;
+      case 12044: text = L"The server asks for a client certificate"; break;
+      case 12045: text = L"The server certificate is issued by an untrusted authority"; break;
+      case 12152: text = L"The server response could not be parsed"; break;
+      case 12157: text = L"The secure channel could not be established"; break;
+      case 12175: text = L"The server certificate could not be verified"; break;
+      default: text = L"HTTP transfer failed"; break;
+    }
+  }
   return text + L" (error " + std::to_wstring(code) + L")";
 }
 
@@ -212,21 +236,14 @@ TNvHttp::~TNvHttp() {
 }
 
 std::wstring TNvHttp::ResponseText() const {
-  const std::string& bytes = ResponseStream.Bytes();
-  size_t n = bytes.find('\0');
-  if (n == std::string::npos) n = bytes.size();
-  if (n == 0) return {};
-  int len = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(n), nullptr, 0);
-  std::wstring text(len, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(n), text.data(), len);
-  return text;
+  return Utf8Decode(ResponseStream.Bytes());
 }
 
 void TNvHttp::WriteLog(bool response, const std::wstring& text) const {
   TNvHttpLogSink* sink = HttpLogSink();
   if (!sink) return;
   std::wstring entry = NowText() + L"\r\n" + (response ? L"[Http Response]" : L"[Http Request]") + L"\r\n" +
-                       kMethodName + L"\r\n" + text + L"\r\n";
+                       TNvSysfn::EnumName(HttpMethodInfo, hmGet) + L"\r\n" + text + L"\r\n";
   if (response) entry += L"------------------------------------------\r\n";
   SendMessageW(sink->Handle, WM_NVHTTPLOG, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 }
