@@ -1,0 +1,23 @@
+// Exit codes of Setup.exe.
+#pragma once
+
+// The install finished (the product was started through the run button or
+// the automatic run), or the program carries no package marker.
+constexpr unsigned kExitOk = 0;
+// The package's project, picture or agreement cannot be read or parsed;
+// nothing was installed.
+constexpr unsigned kExitDamagedPackage = 1;
+// An install step failed in the middle of the sequence under "/Silent" or
+// "/Auto" (interactive runs return to the idle window instead).
+constexpr unsigned kExitInstallFailed = 2;
+// The installation folder failed its check under "/Silent" (empty, cannot be
+// created, or not writable).
+constexpr unsigned kExitBadFolder = 3;
+// The user chose "退出安装" in the copy-failure dialog or closed it (or a file
+// could not be written under "/Silent").
+constexpr unsigned kExitUserAborted = 4;
+// The window was closed before an install had finished.
+constexpr unsigned kExitNotInstalled = 5;
+// The online stub could not fetch or switch to the full package and the user
+// chose to leave.
+constexpr unsigned kExitDownloadFailed = 6;
