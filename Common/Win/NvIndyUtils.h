@@ -1,0 +1,116 @@
+// The installer's network client: one HTTP GET into memory over WinHTTP,
+// the proxy settings record every request applies, and the optional log sink.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "NvStream.h"
+#include "NvXmlPersistent.h"
+
+// Proxy settings. Port 8080 and no proxy until set; Assign copies all five.
+class TNvHttpProxy : public TXmlPersistent {
+public:
+  std::wstring Address;   // host name or address of the proxy server
+  bool Checked = false;   // use the proxy; false means a direct connection
+  std::wstring Password;
+  int32_t Port = 8080;
+  std::wstring UserName;  // empty: no proxy authentication
+
+  NV_PUBLISHED(TNvHttpProxy, TXmlPersistent,
+    NV_FIELD(Address),
+    NV_FIELD(Checked),
+    NV_FIELD(Password),
+    NV_FIELD(Port),
+    NV_FIELD(UserName));
+};
+
+// The process-wide proxy record that every request applies; created on first
+// call, freed at program end.
+TNvHttpProxy* GlobalHttpProxy();
+
+enum TWorkMode { wmRead, wmWrite };
+
+class TNvHttp;
+
+// A transfer phase starts; AWorkCountMax is the body's declared length, 0 when
+// it is not known.
+using TWorkBeginEvent = std::function<void(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax)>;
+// AWorkCount: the bytes moved so far in this phase.
+using TWorkEvent = std::function<void(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCount)>;
+using TWorkEndEvent = std::function<void(TNvHttp* Sender, TWorkMode AWorkMode)>;
+
+// Where request and response records go: a window that receives each record
+// with SendMessage(Handle, WM_NVHTTPLOG, 0, (LPARAM)text), text a NUL-ended
+// UTF-16 string of CR LF ended lines, valid only during the call.
+constexpr UINT WM_NVHTTPLOG = WM_USER + 1;  // 0x0401
+
+class TNvHttpLogSink {
+public:
+  explicit TNvHttpLogSink(HWND handle) : Handle(handle) {}
+  HWND Handle;
+};
+
+// The process-wide log sink (none unless set); SetHttpLogSink takes ownership
+// and frees the previous sink. Freed at program end.
+TNvHttpLogSink* HttpLogSink();
+void SetHttpLogSink(std::unique_ptr<TNvHttpLogSink> sink);
+
+// One client: each Get is one blocking GET of the whole body into memory.
+// Every request sends Cache-Control "no-cache", Accept "*/*", Connection
+// "Keep-Alive" and User-Agent "Mozilla/3.0 (compatible; Indy Library)" over
+// HTTP/1.1; follows up to 15 redirects in one chain; keeps the cookies it
+// receives for its later requests; verifies TLS server certificates against
+// the system's trusted roots. The system's proxy configuration is never used,
+// only GlobalHttpProxy().
+class TNvHttp {
+public:
+  TNvHttp();
+  ~TNvHttp();
+  TNvHttp(const TNvHttp&) = delete;
+  TNvHttp& operator=(const TNvHttp&) = delete;
+
+  // Fetches Url into ResponseStream. True when the whole body arrived with a
+  // 2xx status (ResponseStream then positioned at 0); false on any failure,
+  // with its message in ErrorMessage and the body part that arrived left in
+  // ResponseStream. On the main thread the hourglass cursor shows meanwhile.
+  bool Get(const std::wstring& Url);
+
+  // The body decoded as UTF-8, up to the first NUL; empty for an empty body.
+  std::wstring ResponseText() const;
+
+  // Limit for establishing a connection, in milliseconds (60000 at start).
+  void SetConnectTimeout(int milliseconds) { FConnectTimeout = milliseconds; }
+  int ConnectTimeout() const { return FConnectTimeout; }
+
+  // Message of the last failed transfer; a later success keeps it.
+  std::wstring ErrorMessage;
+  TMemoryStream ResponseStream;
+
+  // Called on the thread that runs Get, for the reception of the body (wmRead).
+  TWorkBeginEvent OnWorkBegin;
+  TWorkEvent OnWork;
+  TWorkEndEvent OnWorkEnd;
+
+  static constexpr int MaxRedirects = 15;
+  static constexpr int MaxProxyAuthAttempts = 3;
+
+private:
+  // Runs the request chain; throws a failure message.
+  void Transfer(const std::wstring& url);
+  void WriteLog(bool response, const std::wstring& text) const;
+  // Opens the session for the proxy "host:port" (empty: direct), unless the
+  // open one has it already. A change of proxy starts a new session.
+  void OpenSession(const std::wstring& proxy);
+
+  void* FSession = nullptr;  // the WinHTTP session: cookies and kept-alive connections
+  std::wstring FSessionProxy;
+  int FConnectTimeout = 60000;
+};
+
+// True on the thread that initialised the program (the user-interface thread).
+bool NvIsMainThread();
