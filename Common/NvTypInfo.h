@@ -35,6 +35,10 @@
 #include <type_traits>
 #include <vector>
 
+// A point in time: days since 30 December 1899, the fraction being the time
+// of day (local time). Persisted as a float.
+using TDateTime = double;
+
 class TPersistent;
 
 enum class TTypeKind {
