@@ -20,7 +20,7 @@ protected:
   void Prepare(const std::wstring& name) {
     FRoot = FreshDir(name);
     FApp = FRoot + L"app\\";
-    FPkg = std::make_unique<TTestPackage>(L"NvOps " + name, FApp);
+    FPkg = std::make_unique<TTestPackage>(FRoot, L"NvOps " + name, FApp);
     FContent = RandomBytes(200000, 11);
     FPkg->AddFile(L"{app}", L"first.txt", "first");
     FPkg->AddFile(L"{app}", L"locked.bin", FContent);

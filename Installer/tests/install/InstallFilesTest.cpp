@@ -21,14 +21,14 @@ namespace {
 TEST(InstallFiles, WritesEveryFileWithItsTimesFoldersAndReplacements) {
   const std::wstring root = FreshDir(L"files");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Files", app);
+  TTestPackage pkg(root, L"NvOps Files", app);
   const double stamp = EncodeDateTime(2021, 3, 4, 5, 6, 7);
   const std::string big = RandomBytes(300000, 7);
   const std::string deep = "deep content\r\n";
   pkg.AddFile(L"{app}", L"big.bin", big, stamp);
   pkg.AddFile(L"{app}", L"empty.txt", "", stamp);
   pkg.AddFile(L"{app}\\new\\level1", L"level2\\deep.txt", deep, stamp);
-  pkg.AddFile(L"{app}", L"replaced.txt", "short", 0);
+  pkg.AddFile(L"{app}", L"replaced.txt", "short", stamp);
   TSetupFile* unchecked = pkg.AddFile(L"{app}", L"unchecked.txt", "installed all the same", stamp);
   unchecked->Checked = false;
   unchecked->Condition = L"never";
@@ -59,18 +59,32 @@ TEST(InstallFiles, WritesEveryFileWithItsTimesFoldersAndReplacements) {
                         TicksPerSecond));
 
   EXPECT_EQ(ReadBytes(app + L"replaced.txt"), "short");
-  // LastWriteDate 0 leaves the write time the system set.
-  EXPECT_TRUE(TicksNear(ReadFileTimes(app + L"replaced.txt").LastWrite, (before + after) / 2,
-                        (after - before) / 2 + slack));
 
   EXPECT_EQ(ReadBytes(app + L"unchecked.txt"), "installed all the same");
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
+}
+
+TEST(InstallFiles, ZeroLastWriteDateKeepsTheTimeOfWriting) {
+  const std::wstring root = FreshDir(L"files0");
+  const std::wstring app = root + L"app\\";
+  TTestPackage pkg(root, L"NvOps Files Zero", app, TPackMode::ResourceWriter);
+  pkg.AddFile(L"{app}", L"now.txt", "written now", 0);
+  const std::wstring exe = root + L"NvOpsFilesZero.exe";
+  pkg.Build(exe);
+
+  const int64_t before = NowUtcTicks();
+  EXPECT_EQ(RunSetup(exe, L"/Silent"), kExitOk);
+  const int64_t after = NowUtcTicks();
+  EXPECT_EQ(ReadBytes(app + L"now.txt"), "written now");
+  EXPECT_TRUE(TicksNear(ReadFileTimes(app + L"now.txt").LastWrite, (before + after) / 2,
+                        (after - before) / 2 + 3 * TicksPerSecond));
   DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
 }
 
 TEST(InstallFiles, MissingPayloadEndsTheSequenceBeforeRegistryAndRegistration) {
   const std::wstring root = FreshDir(L"nopayload");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps No Payload", app);
+  TTestPackage pkg(root, L"NvOps No Payload", app, TPackMode::ResourceWriter);
   pkg.AddFile(L"{app}", L"first.txt", "first");
   pkg.AddFile(L"{app}", L"ghost.bin", "ghost")->ResID = NewGuid();  // names no resource
   pkg.AddFile(L"{app}", L"last.txt", "last");

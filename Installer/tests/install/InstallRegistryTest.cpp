@@ -10,7 +10,7 @@ using namespace nvtest;
 TEST(InstallRegistry, WritesBothTypesUnderEveryRootInTheThirtyTwoBitView) {
   const std::wstring root = FreshDir(L"registry");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Registry", app);
+  TTestPackage pkg(root, L"NvOps Registry", app);
   const std::wstring guid = pkg.Info().GUID;
   const std::wstring base = L"Software\\NvOpsTests\\" + guid;
   pkg.AddReg(rrkCurrentUser, base, L"Text", L"文本 {app}readme.txt");
@@ -63,7 +63,7 @@ TEST(InstallRegistry, WritesBothTypesUnderEveryRootInTheThirtyTwoBitView) {
 TEST(InstallRegistry, DwordThatIsNotANumberEndsTheSequence) {
   const std::wstring root = FreshDir(L"badnumber");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Bad Number", app);
+  TTestPackage pkg(root, L"NvOps Bad Number", app);
   const std::wstring base = L"Software\\NvOpsTests\\" + pkg.Info().GUID;
   pkg.AddFile(L"{app}", L"file.txt", "content");
   pkg.AddReg(rrkCurrentUser, base, L"Before", L"1", rvtDWord);

@@ -57,7 +57,7 @@ TEST(InstallShortcuts, LinksCarryTargetAndWorkingFolderAndTheirFolderIsCreated) 
   const std::wstring app = root + L"app\\";
   const std::wstring id = NewGuid().substr(1, 8);
   const std::wstring title = L"NvOps Links " + id;
-  TTestPackage pkg(title, app);
+  TTestPackage pkg(root, title, app);
   pkg.AddFile(L"{app}", L"Tool.exe", ReadBytes(ProbeExe()));
   pkg.AddFile(L"{app}work", L"keep.txt", "keep");
   pkg.AddShortCut(L"{group}", L"Tool", L"{app}Tool.exe", L"{app}work");

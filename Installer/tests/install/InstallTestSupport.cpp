@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "PackageBuilder.h"
 #include "PackageFormat.h"
 
 namespace nvtest {
@@ -179,14 +180,21 @@ std::wstring NewGuid() {
 
 // ---- package ----
 
-TTestPackage::TTestPackage(const std::wstring& title, const std::wstring& installDir) {
+TTestPackage::TTestPackage(const std::wstring& workDir, const std::wstring& title, const std::wstring& installDir,
+                           TPackMode mode)
+    : FMode(mode), FSourceDir(workDir + L"src\\") {
   Info().AppTitle = title;
   Info().Version = L"1.0.0.0";
   Info().GUID = NewGuid();
   Info().DefInstallPath = installDir;
   Info().IconResID = NewGuid();
   FIconPng = MakePng(48, 48, 0x3366CC);
-  AddResource(Info().IconResID, FIconPng);
+  if (mode == TPackMode::Builder) {
+    Info().IconFile = FSourceDir + L"product.png";
+    WriteBytes(Info().IconFile, FIconPng);
+  } else {
+    FResources.emplace_back(Info().IconResID, FIconPng);
+  }
 }
 
 TSetupFile* TTestPackage::AddFile(const std::wstring& destDir, const std::wstring& sourceMask,
@@ -194,11 +202,25 @@ TSetupFile* TTestPackage::AddFile(const std::wstring& destDir, const std::wstrin
   TSetupFile* f = FScript.FileList()->AddNew();
   f->DestDir = destDir;
   f->SourceMask = sourceMask;
+  if (FMode == TPackMode::Builder) {
+    // One source folder per item, so that the mask matches this file only.
+    f->SourcePath = FSourceDir + std::to_wstring(FScript.FileList()->Count());
+    const std::wstring source = f->SourcePath + L"\\" + sourceMask;
+    WriteBytes(source, content);
+    if (lastWriteDate != 0) {
+      int64_t ticks = DateTimeToUtcTicks(lastWriteDate);
+      FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+      HANDLE h = CreateFileW(source.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      SetFileTime(h, nullptr, nullptr, &ft);
+      CloseHandle(h);
+    }
+    return f;
+  }
   f->FileBytes = static_cast<int32_t>(content.size());
   f->LastWriteDate = lastWriteDate;
   if (!content.empty()) {
     f->ResID = NewGuid();
-    AddResource(f->ResID, content);
+    FResources.emplace_back(f->ResID, content);
   }
   return f;
 }
@@ -234,12 +256,28 @@ TSetupRun* TTestPackage::AddRun(const std::wstring& fileName, const std::wstring
   return r;
 }
 
-void TTestPackage::AddResource(const std::wstring& name, const std::string& content) {
-  FResources.emplace_back(name, content);
+void TTestPackage::Build(const std::wstring& exePath) {
+  std::filesystem::create_directories(std::filesystem::path(exePath).parent_path());
+  if (FMode == TPackMode::Builder)
+    BuildWithBuilder(exePath);
+  else
+    BuildWithResourceWriter(exePath);
 }
 
-void TTestPackage::Build(const std::wstring& exePath) const {
-  std::filesystem::create_directories(std::filesystem::path(exePath).parent_path());
+void TTestPackage::BuildWithBuilder(const std::wstring& exePath) {
+  Info().FullSetupFile = exePath;
+  const std::wstring projectFile = FSourceDir + L"project.xml";
+  FScript.SaveToFile(projectFile, 0);
+  nvbuilder::TBuildOptions options;
+  options.Project = std::filesystem::path(projectFile);
+  options.Runtime = std::filesystem::path(SetupExe());
+  options.Quiet = true;
+  options.Jobs = 1;
+  nvbuilder::TBuildReport report = nvbuilder::BuildPackages(options);
+  FBuiltXml = report.FullProjectXml;
+}
+
+void TTestPackage::BuildWithResourceWriter(const std::wstring& exePath) {
   if (!CopyFileW(SetupExe().c_str(), exePath.c_str(), FALSE)) throw std::runtime_error("cannot copy Setup.exe");
   HANDLE update = BeginUpdateResourceW(exePath.c_str(), FALSE);
   if (!update) throw std::runtime_error("BeginUpdateResourceW failed");
@@ -251,7 +289,8 @@ void TTestPackage::Build(const std::wstring& exePath) const {
   };
   TMemoryStream project;
   FScript.SaveToStream(project, 0);
-  put(FullPackageMarker, project.Bytes());
+  FBuiltXml = project.Bytes();
+  put(FullPackageMarker, FBuiltXml);
   for (const auto& [name, content] : FResources) put(name, content);
   if (!EndUpdateResourceW(update, FALSE)) throw std::runtime_error("EndUpdateResourceW failed");
 }

@@ -43,20 +43,36 @@ std::string MakePng(int width, int height, uint32_t rgb);
 // A new GUID in registry form.
 std::wstring NewGuid();
 
-// A setup package under construction: the project and the plain content of
-// its resources. Build writes the setup program with the encoded resources.
+// How a test package is made.
+enum class TPackMode {
+  // By the package builder from an authoring project and source files on
+  // disk: file sizes and times come from the sources.
+  Builder,
+  // Directly with the system's resource writer (UpdateResourceW): for
+  // packages the builder would refuse (a missing payload, sizes that lie).
+  ResourceWriter,
+};
+
+// A setup package under construction. Build makes the setup program with
+// the project and the encoded resources.
 class TTestPackage {
 public:
   // A project titled title with a fresh GUID, version 1.0.0.0, the given
-  // default installation folder and a product picture.
-  TTestPackage(const std::wstring& title, const std::wstring& installDir);
+  // default installation folder and a product picture; sources are kept in
+  // workDir\src.
+  TTestPackage(const std::wstring& workDir, const std::wstring& title, const std::wstring& installDir,
+               TPackMode mode = TPackMode::Builder);
 
   TSetupScript& Script() { return FScript; }
   TSetupBaseInfo& Info() { return *FScript.BaseInfo(); }
   const std::string& IconPng() const { return FIconPng; }
+  // The project text the built package carries.
+  const std::string& BuiltProjectXml() const { return FBuiltXml; }
 
-  // A file item DestDir\SourceMask with content (FileBytes = its size) under
-  // a new resource; an empty content gets no resource and FileBytes 0.
+  // A file item DestDir\SourceMask with this content. Builder: the source
+  // file, its last-write time set to lastWriteDate unless 0. ResourceWriter:
+  // FileBytes = size, LastWriteDate as given, the content under a new
+  // resource (none for an empty content).
   TSetupFile* AddFile(const std::wstring& destDir, const std::wstring& sourceMask, const std::string& content,
                       double lastWriteDate = 0);
   TSetupReg* AddReg(TRegRootKey root, const std::wstring& subKey, const std::wstring& name, const std::wstring& data,
@@ -64,16 +80,19 @@ public:
   TSetupShortCut* AddShortCut(const std::wstring& saveDir, const std::wstring& name, const std::wstring& dstFile,
                               const std::wstring& workDir);
   TSetupRun* AddRun(const std::wstring& fileName, const std::wstring& params, const std::wstring& workDir, bool wait);
-  // A resource of the package by name (plain content).
-  void AddResource(const std::wstring& name, const std::string& content);
 
-  // Writes the package as exePath: the setup program carrying the project
-  // under the full-package marker and every resource, encoded.
-  void Build(const std::wstring& exePath) const;
+  // Writes the package as exePath.
+  void Build(const std::wstring& exePath);
 
 private:
+  void BuildWithBuilder(const std::wstring& exePath);
+  void BuildWithResourceWriter(const std::wstring& exePath);
+
+  TPackMode FMode;
+  std::wstring FSourceDir;
   TSetupScript FScript;
   std::string FIconPng;
+  std::string FBuiltXml;
   std::vector<std::pair<std::wstring, std::string>> FResources;
 };
 

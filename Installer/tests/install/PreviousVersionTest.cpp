@@ -14,7 +14,7 @@ TEST(PreviousVersion, QuietUninstallersOfBothKeysRunInOrderBeforeTheFiles) {
   const std::wstring log = root + L"uninstall.log";
   const std::wstring oldUninstaller = root + L"old\\unins000.exe";
   WriteBytes(oldUninstaller, ReadBytes(ProbeExe()));
-  TTestPackage pkg(L"NvOps Previous", app);
+  TTestPackage pkg(root, L"NvOps Previous", app);
   const std::wstring guid = pkg.Info().GUID;
   SetRegString(HKEY_LOCAL_MACHINE, UninstallKey(guid, L"_is1"), L"QuietUninstallString",
                L"\"" + oldUninstaller + L"\" log " + log + L" is1 500");
@@ -43,7 +43,7 @@ TEST(PreviousVersion, QuietUninstallersOfBothKeysRunInOrderBeforeTheFiles) {
 TEST(PreviousVersion, QuietUninstallStringOfAnotherTypeEndsTheSequence) {
   const std::wstring root = FreshDir(L"previousbad");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Previous Bad", app);
+  TTestPackage pkg(root, L"NvOps Previous Bad", app);
   const std::wstring guid = pkg.Info().GUID;
   SetRegDword(HKEY_LOCAL_MACHINE, UninstallKey(guid, L"_is1"), L"QuietUninstallString", 5);
   pkg.AddFile(L"{app}", L"new.txt", "new");
@@ -70,7 +70,7 @@ TEST(StopRunningPrograms, EndsRunningCopiesOfThePackagesProgramsButNeverTheSetup
   TProcess bystander(L"\"" + elsewhere + L"NvOpsBystander.exe\" sleep 120000");
   ASSERT_TRUE(victim.Started() && spaced.Started() && self.Started() && bystander.Started());
 
-  TTestPackage pkg(L"NvOps Running", app);
+  TTestPackage pkg(root, L"NvOps Running", app);
   pkg.AddFile(L"{app}", L"bin\\NvOpsVictim.EXE", probe);
   pkg.AddFile(L"{app}", L"Nv Ops Spaced.exe", probe);
   pkg.AddFile(L"{app}", L"nvopsself.exe", probe);

@@ -11,7 +11,7 @@ TEST(RunPrograms, StartInOrderAndTheWaitingEntryEndsFirst) {
   const std::wstring root = FreshDir(L"run");
   const std::wstring app = root + L"app\\";
   const std::wstring log = root + L"run.log";
-  TTestPackage pkg(L"NvOps Run", app);
+  TTestPackage pkg(root, L"NvOps Run", app);
   pkg.AddFile(L"{app}", L"probe.exe", ReadBytes(ProbeExe()));
   pkg.AddFile(L"{app}wd", L"keep.txt", "keep");
   pkg.AddRun(L"{app}probe.exe", L"log " + log + L" first 1500", L"{app}wd", true);

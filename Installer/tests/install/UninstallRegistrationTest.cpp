@@ -24,7 +24,7 @@ std::wstring ExpectedDisplayName(const TSetupBaseInfo& info) { return info.AppTi
 TEST(UninstallRegistration, WritesTheDataFilesAndEveryValueOfTheEntry) {
   const std::wstring root = FreshDir(L"uninstall");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"测试产品 NvOps", app);
+  TTestPackage pkg(root, L"测试产品 NvOps", app);
   TSetupBaseInfo& info = pkg.Info();
   info.Version = L"2.7.1.30";
   info.CompanyName = L"诺维软件";
@@ -70,12 +70,14 @@ TEST(UninstallRegistration, WritesTheDataFilesAndEveryValueOfTheEntry) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallKey(info.GUID, L"_is1"), KEY_WOW64_32KEY));
 
   // Uninstall.da1: the project as loaded, container-encoded.
-  TMemoryStream project(DecodePayload(ReadBytes(app + L"Uninstall.da1")));
+  const std::string projectText = DecodePayload(ReadBytes(app + L"Uninstall.da1"));
+  EXPECT_EQ(projectText, pkg.BuiltProjectXml());
+  TMemoryStream project(projectText);
   TSetupScript stored;
   stored.LoadFromStream(project, 0);
-  EXPECT_TRUE(stored.IsEqual(&pkg.Script()));
   EXPECT_EQ(stored.BaseInfo()->GUID, info.GUID);
-  EXPECT_EQ(stored.FileList()->Count(), 3);
+  ASSERT_EQ(stored.FileList()->Count(), 3);
+  EXPECT_EQ(stored.FileList()->Items(1)->FileBytes, 3001);
   // Uninstall.da2: the product picture, container-encoded.
   EXPECT_TRUE(DecodePayload(ReadBytes(app + L"Uninstall.da2")) == pkg.IconPng());
 }
@@ -83,7 +85,7 @@ TEST(UninstallRegistration, WritesTheDataFilesAndEveryValueOfTheEntry) {
 TEST(UninstallRegistration, EmptyFieldsNoFilesAndASecondInstallRewritesTheEntry) {
   const std::wstring root = FreshDir(L"uninstall2");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Bare", app);
+  TTestPackage pkg(root, L"NvOps Bare", app);
   pkg.Info().Version = L"beta.3";
   const std::wstring exe = root + L"NvOpsBare.exe";
   pkg.Build(exe);
@@ -114,7 +116,7 @@ TEST(UninstallRegistration, EmptyFieldsNoFilesAndASecondInstallRewritesTheEntry)
 TEST(UninstallRegistration, EstimatedSizeSumsPastTwoGigabytes) {
   const std::wstring root = FreshDir(L"uninstall3");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Large", app);
+  TTestPackage pkg(root, L"NvOps Large", app, TPackMode::ResourceWriter);
   // The recorded sizes, not the payloads, make the estimate.
   pkg.AddFile(L"{app}", L"a.bin", "a")->FileBytes = 2000000000;
   pkg.AddFile(L"{app}", L"b.bin", "b")->FileBytes = 2000000001;
@@ -132,7 +134,7 @@ TEST(UninstallRegistration, EstimatedSizeSumsPastTwoGigabytes) {
 TEST(UninstallRegistration, ListedAmongInstalledPrograms) {
   const std::wstring root = FreshDir(L"listed");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(L"NvOps Listed Product", app);
+  TTestPackage pkg(root, L"NvOps Listed Product", app);
   pkg.Info().Version = L"3.1";
   const std::wstring exe = root + L"NvOpsListed.exe";
   pkg.Build(exe);
