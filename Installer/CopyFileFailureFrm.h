@@ -21,13 +21,13 @@ public:
   // also Escape) or mrAbort ("退出安装", also the close box).
   static int Execute(TBaseForm* owner, const std::wstring& fileName, const std::wstring& reason);
 
-  TPanel* TntPanel1;   // above the button bar, border width 32
-  TLabel* lblInfo;     // word-wrapped, fills TntPanel1
-  TPanel* pnlButtons;  // bottom, 41 high
-  TBevel* bvlButtons;  // top line of pnlButtons
-  TButton* btnRetry;   // 9, 8, 100 x 25
-  TButton* btnIgnore;  // 121, 8, 100 x 25
-  TButton* btnAbort;   // 233, 8, 100 x 25
+  TPanel* TntPanel1 = nullptr;   // above the button bar, border width 32
+  TLabel* lblInfo = nullptr;     // word-wrapped, fills TntPanel1
+  TPanel* pnlButtons = nullptr;  // bottom, 41 high
+  TBevel* bvlButtons = nullptr;  // top line of pnlButtons
+  TButton* btnRetry = nullptr;   // 9, 8, 100 x 25
+  TButton* btnIgnore = nullptr;  // 121, 8, 100 x 25
+  TButton* btnAbort = nullptr;   // 233, 8, 100 x 25
 
   // Control IDs (stable, for tests).
   static constexpr int idLblInfo = 200;

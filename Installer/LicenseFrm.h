@@ -15,7 +15,7 @@ public:
   // when the user closes the window.
   static void Execute(TBaseForm* owner, const std::wstring& text);
 
-  TEdit* memLicense;  // fills the client area
+  TEdit* memLicense = nullptr;  // fills the client area
   static constexpr int idMemLicense = 300;
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

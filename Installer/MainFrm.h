@@ -58,25 +58,25 @@ public:
   ~TMainForm() override;
 
   // ---- controls, in design order (owned by the form) ----
-  TPanel* TntPanel2;        // fills the window, product colour, single-line border
-  TImage* imgBackground;    // the area above pnlBottom; mouse-down drags the window
-  TLabel* lblAppTitle;      // 8, 168, 737 x 57; product title; white "微软雅黑" 37 px, centred
-  TLabel* lblVersion;       // 8, 232, 737 x 33; "版本：%s"; white "微软雅黑" 21 px, centred
-  TImage* imgMinimize;      // 682, 2, 32 x 32
-  TImage* imgClose;         // 714, 2, 32 x 32
-  TImage* imgIcon;          // 320, 48, 96 x 96; the product picture
-  TButton* btnInstall;      // 264, 280, 200 x 50; "立即安装"
-  TPanel* pnlBottom;        // bottom strip, 100 high, white
-  TLabel* lblDestDir;       // 12, 26; "安装目录："
-  TEdit* edtDestDir;        // 108, 25, 112 x 25 (stretched at start-up)
-  TButton* btnDestDir;      // 224, 23, 89 x 29; "浏览..."
-  TCheckBox* cbLicense;     // 108, 62, 42 x 16; "同意", checked
-  TLinkLabel* lblLicense;   // 151, 63; "用户许可协议"
-  TLinkLabel* lblProxy;     // 239, 63; "代理服务器设置", shown for an online stub
-  TLabel* lblWait;          // 364, 11, 149 x 25; "请等待", hidden
-  TProgressBar* pbProgress; // 360, 42, 150 x 17; hidden
-  TLabel* lblDetail;        // 361, 63, 36 x 14; hidden
-  TButton* btnRunApp;       // 536, 23, 200 x 50; "立即体验", hidden
+  TPanel* TntPanel2 = nullptr;        // fills the window, product colour, single-line border
+  TImage* imgBackground = nullptr;    // the area above pnlBottom; mouse-down drags the window
+  TLabel* lblAppTitle = nullptr;      // 8, 168, 737 x 57; product title; white "微软雅黑" 37 px, centred
+  TLabel* lblVersion = nullptr;       // 8, 232, 737 x 33; "版本：%s"; white "微软雅黑" 21 px, centred
+  TImage* imgMinimize = nullptr;      // 682, 2, 32 x 32
+  TImage* imgClose = nullptr;         // 714, 2, 32 x 32
+  TImage* imgIcon = nullptr;          // 320, 48, 96 x 96; the product picture
+  TButton* btnInstall = nullptr;      // 264, 280, 200 x 50; "立即安装"
+  TPanel* pnlBottom = nullptr;        // bottom strip, 100 high, white
+  TLabel* lblDestDir = nullptr;       // 12, 26; "安装目录："
+  TEdit* edtDestDir = nullptr;        // 108, 25, 112 x 25 (stretched at start-up)
+  TButton* btnDestDir = nullptr;      // 224, 23, 89 x 29; "浏览..."
+  TCheckBox* cbLicense = nullptr;     // 108, 62, 42 x 16; "同意", checked
+  TLinkLabel* lblLicense = nullptr;   // 151, 63; "用户许可协议"
+  TLinkLabel* lblProxy = nullptr;     // 239, 63; "代理服务器设置", shown for an online stub
+  TLabel* lblWait = nullptr;          // 364, 11, 149 x 25; "请等待", hidden
+  TProgressBar* pbProgress = nullptr; // 360, 42, 150 x 17; hidden
+  TLabel* lblDetail = nullptr;        // 361, 63, 36 x 14; hidden
+  TButton* btnRunApp = nullptr;       // 536, 23, 200 x 50; "立即体验", hidden
 
   // ---- event handlers ----
   void btnDestDirClick();

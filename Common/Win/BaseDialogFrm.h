@@ -9,12 +9,12 @@ public:
   // clientWidth x clientHeight (design size 475 x 340).
   TBaseDialogForm(TBaseForm* owner, const wchar_t* className, int clientWidth = 475, int clientHeight = 340);
 
-  TPanel* pnlBkClient;  // the dialog's own controls; fills the space above pnlButtons
-  TPanel* pnlButtons;   // bottom, 41 high
-  TBevel* bvlButtons;   // top line of pnlButtons, 2 high
-  TButton* btnOk;       // "确定", default, mrOk
-  TButton* btnCancel;   // "取消", cancel, mrCancel
-  TButton* btnApply;    // "应用", no modal result, hidden
+  TPanel* pnlBkClient = nullptr;  // the dialog's own controls; fills the space above pnlButtons
+  TPanel* pnlButtons = nullptr;   // bottom, 41 high
+  TBevel* bvlButtons = nullptr;   // top line of pnlButtons, 2 high
+  TButton* btnOk = nullptr;       // "确定", default, mrOk
+  TButton* btnCancel = nullptr;   // "取消", cancel, mrCancel
+  TButton* btnApply = nullptr;    // "应用", no modal result, hidden
 
   // Places the buttons: btnCancel.Left = client width - 8 - its width,
   // btnOk.Left = btnCancel.Left - 8 - its width; OK and Cancel shown, Apply

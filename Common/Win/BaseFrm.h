@@ -53,8 +53,17 @@ public:
   // The form of a window (its top-level ancestor), or null.
   static TBaseForm* FromWindow(HWND wnd);
 
+  // Takes ownership of a control of this form (freed with the form).
+  template <class T>
+  T* Own(T* control) {
+    FOwned.emplace_back(control);
+    return control;
+  }
+
 protected:
   void Paint(HDC dc, const RECT& client) override;
+  std::vector<std::unique_ptr<TControl>> FOwned;
+  HWND FLastFocus = nullptr;
   // Moves the focus to the next (or previous) enabled, visible focusable
   // control in creation order.
   void FocusNext(bool backwards);

@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,6 +99,8 @@ private:
 extern TApplication* Application;
 
 HCURSOR NvCursorHandle(TCursor cursor);
+// The window procedure of every window of this layer (controls and forms).
+LRESULT CALLBACK NvControlWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // A cached GDI font for the description (never freed before exit).
 HFONT NvFontHandle(const TFont& font);
 
@@ -111,6 +114,8 @@ public:
 
   HWND Handle() const { return FHandle; }
   int Id() const { return FId; }
+  // The control of a window of this layer, or null.
+  static TControl* FromHandle(HWND wnd);
   TWinControl* Parent() const { return FParent; }
 
   int Left() const { return FLeft; }
