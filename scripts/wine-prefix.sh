@@ -70,6 +70,9 @@ export NV_XVFB_PID=$xpid
 ENV
   # A persistent wineserver keeps the start of every test short.
   ( export WINEPREFIX="$dir/prefix"; wineserver -p </dev/null >/dev/null 2>&1 )
+  # Start the prefix's services now, detached from any output: services that a
+  # test's first program started would keep that test's output pipe open.
+  ( . "$dir/env"; wine cmd /c exit </dev/null >/dev/null 2>&1 ) || true
   echo "wine-prefix: prefix $dir/prefix, display $display"
 }
 
