@@ -4,7 +4,7 @@
 #include "MainFrm.h"
 #include "NvSysUtils.h"
 #include "OpRegKey.h"
-#include "RegRootKey.h"
+#include "Win/RegRootKey.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
 

@@ -187,7 +187,9 @@ TEST_F(CopyFailure, SilentInstallEndsWithoutADialog) {
   FSetup = std::make_unique<TProcess>(L"\"" + FExe + L"\" /Silent");
   ASSERT_TRUE(FSetup->Started());
   bool ended = FSetup->WaitFor(60000);
-  if (!ended) EXPECT_EQ(WaitForWindow(FSetup->Id(), kDialogCaption, 0), nullptr) << "a dialog blocks the silent install";
+  if (!ended) {
+    EXPECT_EQ(WaitForWindow(FSetup->Id(), kDialogCaption, 0), nullptr) << "a dialog blocks the silent install";
+  }
   ASSERT_TRUE(ended);
   EXPECT_EQ(FSetup->ExitCode(), kExitUserAborted);
   EXPECT_FALSE(PathIsFile(FApp + L"last.txt"));
