@@ -1,0 +1,212 @@
+#include "BuilderCli.h"
+
+#include <cstring>
+#include <exception>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "BuilderText.h"
+#include "PackageBuilder.h"
+#include "PackageInspector.h"
+#include "PackageWriter.h"
+#include "PayloadCodec.h"
+
+namespace fs = std::filesystem;
+
+namespace nvbuilder {
+
+namespace {
+
+// The message on one line.
+std::string OneLine(std::string text) {
+  for (auto& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+const char kMainHelp[] =
+    "Usage: setup-builder COMMAND [OPTIONS]\n"
+    "Makes setup packages from a setup project and the files it names.\n"
+    "\n"
+    "Commands:\n"
+    "  build PROJECT.xml   write the full package and the online stub the project names\n"
+    "  inspect PACKAGE.exe show the package kind, its resources and its project\n"
+    "  decode FILE         payload or uninstall data file to its plain content\n"
+    "  encode FILE         plain content to the payload form\n"
+    "\n"
+    "\"setup-builder COMMAND --help\" describes a command's options.\n";
+
+const char kBuildHelp[] =
+    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--out DIR] [--jobs N] [--quiet]\n"
+    "Reads the setup project, expands its file masks and variables, packs every file\n"
+    "and writes the packages named by FullSetupFile and MiniSetupFile (relative to the\n"
+    "project's folder; an empty name is not made).\n"
+    "\n"
+    "  --runtime FILE      the setup runtime to copy (default: Setup.exe beside setup-builder)\n"
+    "  --out DIR           write both packages into DIR instead\n"
+    "  --jobs N            compress on N threads (default: every core); the output is the same\n"
+    "  --uninstaller FILE  add FILE as {app}\\Uninstall.exe unless the project installs one\n"
+    "                      (default: Uninstall.exe beside setup-builder, when present)\n"
+    "  --quiet             print nothing but errors\n";
+
+const char kInspectHelp[] =
+    "Usage: setup-builder inspect PACKAGE.exe\n"
+    "Prints the package kind (full, online stub, none), every RCDATA resource with its\n"
+    "stored and decoded size, and the decoded project as XML.\n";
+
+const char kDecodeHelp[] =
+    "Usage: setup-builder decode FILE [-o OUT]\n"
+    "Decodes a payload or an uninstall data file (Uninstall.da1, Uninstall.da2) to its\n"
+    "plain content, written to OUT or to standard output.\n";
+
+const char kEncodeHelp[] =
+    "Usage: setup-builder encode FILE [-o OUT]\n"
+    "Encodes plain content into the payload form (zlib level 9, masked), written to OUT\n"
+    "or to standard output.\n";
+
+class EUsage : public EBuildError {
+public:
+  using EBuildError::EBuildError;
+};
+
+bool IsHelp(const std::string& a) { return a == "--help" || a == "-h" || a == "/?"; }
+
+fs::path ArgPath(const std::string& a) { return ToPath(FromUtf8(a)); }
+
+void WriteStdout(std::FILE* out, const std::string& bytes) {
+#ifdef _WIN32
+  if (out == stdout) {
+    std::fflush(out);
+    _setmode(_fileno(out), _O_BINARY);
+  }
+#endif
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) throw EBuildError("standard output: write error");
+  std::fflush(out);
+}
+
+// The value after an option, or a usage error.
+const std::string& Value(const std::vector<std::string>& args, std::size_t& i, const std::string& command) {
+  if (i + 1 >= args.size()) throw EUsage(command + ": " + args[i] + " needs a value");
+  return args[++i];
+}
+
+int Build(const std::vector<std::string>& args, std::FILE* out) {
+  TBuildOptions options;
+  options.Out = out;
+  bool haveRuntime = false, haveUninstaller = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (IsHelp(a)) {
+      std::fputs(kBuildHelp, out);
+      return 0;
+    } else if (a == "--runtime") {
+      options.Runtime = ArgPath(Value(args, i, "build"));
+      haveRuntime = true;
+    } else if (a == "--out") {
+      options.OutDir = ArgPath(Value(args, i, "build"));
+    } else if (a == "--uninstaller") {
+      options.Uninstaller = ArgPath(Value(args, i, "build"));
+      haveUninstaller = true;
+    } else if (a == "--jobs" || a == "-j") {
+      const std::string& v = Value(args, i, "build");
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 1 || n > 1024) throw EUsage("build: --jobs needs a number from 1 to 1024, not \"" + v + "\"");
+      options.Jobs = static_cast<unsigned>(n);
+    } else if (a == "--quiet" || a == "-q") {
+      options.Quiet = true;
+    } else if (!a.empty() && a[0] == '-') {
+      throw EUsage("build: unknown option " + a);
+    } else if (options.Project.empty()) {
+      options.Project = ArgPath(a);
+    } else {
+      throw EUsage("build: more than one project given (" + a + ")");
+    }
+  }
+  if (options.Project.empty()) throw EUsage("build: no project file given");
+  if (!haveRuntime) options.Runtime = DefaultRuntime();
+  if (!haveUninstaller) options.Uninstaller = DefaultUninstaller();
+  BuildPackages(options);
+  return 0;
+}
+
+int Inspect(const std::vector<std::string>& args, std::FILE* out) {
+  fs::path package;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (IsHelp(args[i])) {
+      std::fputs(kInspectHelp, out);
+      return 0;
+    }
+    if (!args[i].empty() && args[i][0] == '-') throw EUsage("inspect: unknown option " + args[i]);
+    if (!package.empty()) throw EUsage("inspect: more than one package given (" + args[i] + ")");
+    package = ArgPath(args[i]);
+  }
+  if (package.empty()) throw EUsage("inspect: no package given");
+  WriteStdout(out, FormatInspection(InspectPackage(package)));
+  return 0;
+}
+
+int Transcode(const std::vector<std::string>& args, std::FILE* out, bool decode) {
+  const std::string command = decode ? "decode" : "encode";
+  fs::path input, output;
+  bool haveOutput = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (IsHelp(a)) {
+      std::fputs(decode ? kDecodeHelp : kEncodeHelp, out);
+      return 0;
+    } else if (a == "-o" || a == "--out") {
+      output = ArgPath(Value(args, i, command));
+      haveOutput = true;
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      throw EUsage(command + ": unknown option " + a);
+    } else if (input.empty()) {
+      input = ArgPath(a);
+    } else {
+      throw EUsage(command + ": more than one input given (" + a + ")");
+    }
+  }
+  if (input.empty()) throw EUsage(command + ": no input file given");
+  std::string data = ReadWholeFile(input);
+  std::string result;
+  try {
+    result = decode ? DecodePayload(data) : EncodePayload(data);
+  } catch (const EBuildError& e) {
+    throw EBuildError(PathText(input) + ": " + e.what());
+  }
+  if (haveOutput && output != "-")
+    WriteFileAtomically(output, result);
+  else
+    WriteStdout(out, result);
+  return 0;
+}
+
+}  // namespace
+
+int RunBuilder(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  try {
+    if (args.empty()) throw EUsage("no command given; see \"setup-builder --help\"");
+    const std::string& command = args[0];
+    if (IsHelp(command) || command == "help") {
+      std::fputs(kMainHelp, out);
+      return 0;
+    }
+    if (command == "build") return Build(args, out);
+    if (command == "inspect") return Inspect(args, out);
+    if (command == "decode") return Transcode(args, out, true);
+    if (command == "encode") return Transcode(args, out, false);
+    throw EUsage("unknown command \"" + command + "\"; see \"setup-builder --help\"");
+  } catch (const EUsage& e) {
+    std::fprintf(err, "setup-builder: %s\n", OneLine(e.what()).c_str());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(err, "setup-builder: %s\n", OneLine(e.what()).c_str());
+    return 1;
+  }
+}
+
+}  // namespace nvbuilder

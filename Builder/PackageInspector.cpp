@@ -1,0 +1,101 @@
+#include "PackageInspector.h"
+
+#include <set>
+
+#include "BuilderText.h"
+#include "NvStream.h"
+#include "NvSysUtils.h"
+#include "PackageFormat.h"
+#include "PayloadCodec.h"
+#include "PeResources.h"
+#include "SetupProject.h"
+
+namespace fs = std::filesystem;
+
+namespace nvbuilder {
+
+const char* KindName(TPackageKind kind) {
+  switch (kind) {
+    case TPackageKind::Full: return "full";
+    case TPackageKind::OnlineStub: return "online stub";
+    default: return "none";
+  }
+}
+
+TInspection InspectPackage(const fs::path& package) {
+  const std::string where = PathText(package);
+  std::string bytes = ReadWholeFile(package);
+  TPeImage image;
+  try {
+    image = TPeImage::Parse(std::move(bytes));
+  } catch (const Exception& e) {
+    throw EBuildError(where + ": not a Windows executable: " + e.what());
+  }
+  TInspection result;
+  std::set<std::wstring> names;  // upper-case, as the loader compares
+  for (const TPeResourceEntry& entry : image.Resources()) {
+    if (entry.Type.IsName() || entry.Type.Id() != PackageResourceType) continue;
+    TInspectedResource r;
+    r.Name = entry.Name.ToString();
+    r.StoredSize = entry.Data.size();
+    try {
+      r.DecodedSize = DecodePayload(entry.Data).size();
+      r.Decoded = true;
+    } catch (const EBuildError&) {
+      r.Decoded = false;
+    }
+    names.insert(UpperCase(r.Name));
+    result.Resources.push_back(std::move(r));
+  }
+  const TPeResourceEntry* marker = image.FindResource(TPeResId(PackageResourceType), TPeResId(FullPackageMarker));
+  result.Kind = TPackageKind::Full;
+  if (!marker) {
+    marker = image.FindResource(TPeResId(PackageResourceType), TPeResId(OnlineStubMarker));
+    result.Kind = marker ? TPackageKind::OnlineStub : TPackageKind::None;
+  }
+  if (!marker) return result;
+  try {
+    result.ProjectXml = DecodePayload(marker->Data);
+  } catch (const EBuildError& e) {
+    throw EBuildError(where + ": the project resource " + ToUtf8(marker->Name.ToString()) + " is damaged: " + e.what());
+  }
+  TSetupScript script;
+  try {
+    TMemoryStream stream(result.ProjectXml);
+    script.LoadFromStream(stream, 0);
+  } catch (const Exception& e) {
+    throw EBuildError(where + ": the project resource is not a setup project: " + e.what());
+  }
+  auto need = [&](const std::wstring& name) {
+    if (!name.empty() && !names.count(UpperCase(name))) result.Missing.push_back(name);
+  };
+  need(script.BaseInfo()->IconResID);
+  need(script.BaseInfo()->LicenseResID);
+  const TSetupFileList* files = script.FileList();
+  for (int i = 0; i < files->Count(); ++i)
+    if (files->Items(i)->FileBytes > 0) need(files->Items(i)->ResID);
+  return result;
+}
+
+std::string FormatInspection(const TInspection& r) {
+  std::string out = std::string("kind: ") + KindName(r.Kind) + "\n";
+  out += "resources (RCDATA): " + std::to_string(r.Resources.size()) + "\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "  %-40s %12s %12s\n", "name", "stored", "decoded");
+  out += line;
+  for (const auto& res : r.Resources) {
+    std::string decoded = res.Decoded ? std::to_string(res.DecodedSize) : "not a payload";
+    std::snprintf(line, sizeof line, "  %-40s %12llu %12s\n", ToUtf8(res.Name).c_str(),
+                  static_cast<unsigned long long>(res.StoredSize), decoded.c_str());
+    out += line;
+  }
+  for (const auto& m : r.Missing) out += "missing resource: " + ToUtf8(m) + "\n";
+  if (r.Kind != TPackageKind::None) {
+    out += "project:\n";
+    out += r.ProjectXml;
+    if (!r.ProjectXml.empty() && r.ProjectXml.back() != '\n') out += "\n";
+  }
+  return out;
+}
+
+}  // namespace nvbuilder

@@ -1,0 +1,268 @@
+// The authoring project: variables, mask expansion, picture and agreement,
+// the uninstaller hook, the stub's project.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "AuthoringProject.h"
+#include "DefaultPicture.h"
+#include "NvStream.h"
+#include "ProjectFixture.h"
+#include "SetupProject.h"
+
+using namespace nvbuilder;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsGuid(const std::wstring& s) {
+  return std::regex_match(ToUtf8(s), std::regex("\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}"));
+}
+
+class AuthoringTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::WriteFile(FDir / "proj/src/app.exe", "MZ program");
+    test::WriteFile(FDir / "proj/src/b.dll", std::string(3000, 'b'));
+    test::WriteFile(FDir / "proj/src/a.dll", "a");
+    test::WriteFile(FDir / "proj/src/plugins/p1.dll", "p1");
+    test::WriteFile(FDir / "proj/src/plugins/more/p2.dll", "p2p2");
+    test::WriteFile(FDir / "proj/src/notes.txt", "n");
+  }
+  std::unique_ptr<TAuthoringProject> Load(const test::TProjectText& text) {
+    test::WriteFile(FDir / "proj/project.xml", text.Xml());
+    return std::make_unique<TAuthoringProject>(FDir / "proj/project.xml");
+  }
+  std::string ErrorOf(const test::TProjectText& text, fs::path uninstaller = {}) {
+    try {
+      Load(text)->Prepare(uninstaller);
+    } catch (const EBuildError& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+  test::TScratch FDir;
+};
+
+}  // namespace
+
+TEST_F(AuthoringTest, VariablesReachBaseInfoAndEveryList) {
+  test::TProjectText t;
+  t.BaseInfo += " DefInstallPath=\"{pf}\\{AppTitle}\" ProductName=\"{appTITLE} {Version}\"";
+  t.Regs.push_back("RootKey=\"rrkLocalMachine\" SubKey=\"Software\\{AppTitle}\" ValueName=\"Ver\" ValueData=\"{Version}\" ValueType=\"rvtString\"");
+  t.Shortcuts.push_back("SaveDir=\"{group}\" Name=\"{AppTitle}\" DstFile=\"{app}\\{AppTitle}.exe\"");
+  t.Runs.push_back("FileName=\"{app}\\{AppTitle}.exe\" Params=\"/v={Version}\"");
+  auto p = Load(t);
+  p->Prepare({});
+  const TSetupScript& s = p->Script();
+  EXPECT_EQ(s.BaseInfo()->AppTitle, L"测试产品");
+  EXPECT_EQ(s.BaseInfo()->Version, L"2.1.0.7");
+  EXPECT_EQ(s.BaseInfo()->DefInstallPath, L"{pf}\\测试产品");  // path constants stay for the target machine
+  EXPECT_EQ(s.BaseInfo()->ProductName, L"测试产品 2.1.0.7");
+  EXPECT_EQ(s.RegList()->Items(0)->SubKey, L"Software\\测试产品");
+  EXPECT_EQ(s.RegList()->Items(0)->ValueData, L"2.1.0.7");
+  EXPECT_EQ(s.ShortCutList()->Items(0)->Name, L"测试产品");
+  EXPECT_EQ(s.ShortCutList()->Items(0)->SaveDir, L"{group}");
+  EXPECT_EQ(s.RunList()->Items(0)->Params, L"/v=2.1.0.7");
+  EXPECT_EQ(s.RunList()->Items(0)->FileName, L"{app}\\测试产品.exe");
+}
+
+TEST_F(AuthoringTest, MasksExpandIntoOneSortedItemPerFile) {
+  test::TProjectText t;
+  t.Files.push_back("DestDir=\"{app}\\bin\" SourcePath=\"src\" SourceMask=\"*.dll\" IncludeSubPath=\"True\" Condition=\"c1\"");
+  t.Files.push_back("DestDir=\"{app}\" SourceMask=\"empty.log\"");  // no SourcePath: kept as written
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"APP.EXE\"");
+  auto p = Load(t);
+  p->Prepare({});
+  const TSetupFileList& files = *p->Script().FileList();
+  ASSERT_EQ(files.Count(), 6);
+  std::vector<std::wstring> masks;
+  for (int i = 0; i < files.Count(); ++i) masks.push_back(files.Items(i)->SourceMask);
+  EXPECT_EQ(masks, (std::vector<std::wstring>{L"a.dll", L"b.dll", L"plugins\\more\\p2.dll", L"plugins\\p1.dll",
+                                              L"empty.log", L"app.exe"}));
+  const TSetupFile& b = *files.Items(1);
+  EXPECT_EQ(b.DestDir, L"{app}\\bin");
+  EXPECT_EQ(b.FileBytes, 3000);
+  EXPECT_EQ(b.Condition, L"c1");
+  EXPECT_FALSE(b.IncludeSubPath);
+  EXPECT_TRUE(IsGuid(b.ResID)) << ToUtf8(b.ResID);
+  EXPECT_GT(b.LastWriteDate, 40000.0);  // after the year 2009
+  EXPECT_EQ(files.Items(2)->FileBytes, 4);
+  std::set<std::wstring> ids;
+  for (int i = 0; i < files.Count(); ++i)
+    if (i != 4) ids.insert(files.Items(i)->ResID);
+  EXPECT_EQ(ids.size(), 5u);
+  const TSetupFile& kept = *files.Items(4);
+  EXPECT_EQ(kept.ResID, L"");
+  EXPECT_EQ(kept.FileBytes, 0);
+  // Only the expanded files are packed, plus picture (and no agreement).
+  auto items = p->PackItems();
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[0].FileIndex, 0);
+  EXPECT_EQ(items[4].FileIndex, 5);
+  EXPECT_EQ(items[5].FileIndex, -1);
+  EXPECT_EQ(items[5].ResID, p->Script().BaseInfo()->IconResID);
+}
+
+TEST_F(AuthoringTest, VariablesApplyBeforeMasks) {
+  test::TProjectText t;
+  t.Vars.push_back("VarName=\"{Src}\" VarValue=\"src\"");
+  t.Vars.push_back("VarName=\"{Ext}\" VarValue=\"txt\"");
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"{Src}\" SourceMask=\"*.{Ext}\"");
+  auto p = Load(t);
+  p->Prepare({});
+  ASSERT_EQ(p->Script().FileList()->Count(), 1);
+  EXPECT_EQ(p->Script().FileList()->Items(0)->SourceMask, L"notes.txt");
+  EXPECT_EQ(p->Script().FileList()->Items(0)->SourcePath, L"src");
+}
+
+TEST_F(AuthoringTest, MaskErrorsNameTheProjectAndTheMask) {
+  test::TProjectText none;
+  none.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"*.ocx\" IncludeSubPath=\"True\"");
+  std::string e = ErrorOf(none);
+  EXPECT_NE(e.find("project.xml"), std::string::npos) << e;
+  EXPECT_NE(e.find("*.ocx"), std::string::npos) << e;
+  EXPECT_NE(e.find("matches no file"), std::string::npos) << e;
+
+  test::TProjectText missing;
+  missing.Files.push_back("DestDir=\"{app}\" SourcePath=\"nothere\" SourceMask=\"*.*\"");
+  e = ErrorOf(missing);
+  EXPECT_NE(e.find("nothere"), std::string::npos) << e;
+  EXPECT_NE(e.find("does not exist"), std::string::npos) << e;
+
+  test::TProjectText noContent;
+  noContent.Files.push_back("DestDir=\"{app}\" SourceMask=\"x.dll\" FileBytes=\"10\" ResID=\"{00000000-0000-0000-0000-000000000001}\"");
+  e = ErrorOf(noContent);
+  EXPECT_NE(e.find("no SourcePath"), std::string::npos) << e;
+
+  test::TProjectText noMask;
+  noMask.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\"");
+  e = ErrorOf(noMask);
+  EXPECT_NE(e.find("SourceMask"), std::string::npos) << e;
+}
+
+TEST_F(AuthoringTest, DefaultPictureWhenNoIconFile) {
+  test::TProjectText t;
+  auto p = Load(t);
+  p->Prepare({});
+  EXPECT_EQ(p->Picture(), DefaultPicture());
+  EXPECT_TRUE(IsGuid(p->Script().BaseInfo()->IconResID));
+  EXPECT_EQ(p->Script().BaseInfo()->LicenseResID, L"");
+  EXPECT_EQ(p->License(), "");
+
+  test::TProjectText given;
+  given.BaseInfo += " IconResID=\"{11111111-2222-3333-4444-555555555555}\"";
+  auto q = Load(given);
+  q->Prepare({});
+  EXPECT_EQ(q->Script().BaseInfo()->IconResID, L"{11111111-2222-3333-4444-555555555555}");
+  EXPECT_EQ(q->Picture(), DefaultPicture());
+}
+
+TEST_F(AuthoringTest, IconAndLicenseFilesAreStored) {
+  std::string png = DefaultPicture().substr(0, 8) + "rest of a picture";
+  test::WriteFile(FDir / "proj/art/logo.png", png);
+  std::string license = std::string("\xFF\xFE", 2) + std::string("A\0g\0r\0e\0e\0", 10);  // UTF-16 LE
+  test::WriteFile(FDir / "proj/license.txt", license);
+  test::TProjectText t;
+  t.BaseInfo += " IconFile=\"art\\logo.png\" LicenseFile=\"license.txt\" LicenseResID=\"{AAAAAAAA-0000-0000-0000-000000000000}\"";
+  auto p = Load(t);
+  p->Prepare({});
+  EXPECT_EQ(p->Picture(), png);
+  EXPECT_EQ(p->License(), license);
+  EXPECT_EQ(p->Script().BaseInfo()->LicenseResID, L"{AAAAAAAA-0000-0000-0000-000000000000}");
+  auto items = p->PackItems();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[1].Job.Content, license);
+
+  test::TProjectText stale;  // a resource name without a file names nothing
+  stale.BaseInfo += " LicenseResID=\"{AAAAAAAA-0000-0000-0000-000000000000}\"";
+  auto q = Load(stale);
+  q->Prepare({});
+  EXPECT_EQ(q->Script().BaseInfo()->LicenseResID, L"");
+
+  test::WriteFile(FDir / "proj/art/logo.bmp", "BM not a png");
+  test::TProjectText bad;
+  bad.BaseInfo += " IconFile=\"art\\logo.bmp\"";
+  std::string e = ErrorOf(bad);
+  EXPECT_NE(e.find("logo.bmp"), std::string::npos) << e;
+  EXPECT_NE(e.find("PNG"), std::string::npos) << e;
+
+  test::TProjectText absent;
+  absent.BaseInfo += " LicenseFile=\"nolicense.txt\"";
+  e = ErrorOf(absent);
+  EXPECT_NE(e.find("nolicense.txt"), std::string::npos) << e;
+}
+
+TEST_F(AuthoringTest, UninstallerIsAddedUnlessTheProjectInstallsOne) {
+  test::WriteFile(FDir / "tools/Uninstall.exe", "MZ uninstaller");
+  test::TProjectText t;
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"app.exe\"");
+  auto p = Load(t);
+  p->Prepare(FDir / "tools/Uninstall.exe");
+  const TSetupFileList& files = *p->Script().FileList();
+  ASSERT_EQ(files.Count(), 2);
+  EXPECT_EQ(files.Items(1)->DestDir, L"{app}");
+  EXPECT_EQ(files.Items(1)->SourceMask, L"Uninstall.exe");
+  EXPECT_EQ(files.Items(1)->FileBytes, 14);
+  auto items = p->PackItems();
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[1].Job.Source, FDir / "tools/Uninstall.exe");
+
+  test::WriteFile(FDir / "proj/own/uninstall.exe", "own");
+  test::TProjectText own;
+  own.Files.push_back("DestDir=\"{APP}\\\" SourcePath=\"own\" SourceMask=\"UNINSTALL.EXE\"");
+  auto q = Load(own);
+  q->Prepare(FDir / "tools/Uninstall.exe");
+  ASSERT_EQ(q->Script().FileList()->Count(), 1);
+  EXPECT_EQ(q->Script().FileList()->Items(0)->SourceMask, L"uninstall.exe");
+}
+
+TEST_F(AuthoringTest, StubProjectKeepsBaseInfoAndVariablesOnly) {
+  test::TProjectText t;
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"*.*\"");
+  t.Regs.push_back("SubKey=\"Software\\X\" ValueName=\"a\" ValueData=\"1\"");
+  t.Vars.push_back("VarName=\"{Extra}\" VarValue=\"e\" Checked=\"False\"");
+  auto p = Load(t);
+  p->Prepare({});
+  TSetupScript stub;
+  TMemoryStream stream(p->StubProjectXml());
+  stub.LoadFromStream(stream, 0);
+  EXPECT_EQ(stub.FileList()->Count(), 0);
+  EXPECT_EQ(stub.RegList()->Count(), 0);
+  EXPECT_EQ(stub.BaseInfo()->AppTitle, L"测试产品");
+  EXPECT_EQ(stub.BaseInfo()->GUID, p->Script().BaseInfo()->GUID);
+  EXPECT_EQ(stub.BaseInfo()->IconResID, p->Script().BaseInfo()->IconResID);
+  EXPECT_EQ(stub.BaseInfo()->FullDownloadUrl, L"http://127.0.0.1/Full.exe");
+  ASSERT_EQ(stub.VarList()->Count(), 3);
+  EXPECT_EQ(stub.VarList()->Items(2)->VarName, L"{Extra}");
+  EXPECT_FALSE(stub.VarList()->Items(2)->Checked);
+
+  TSetupScript full;
+  TMemoryStream fullStream(p->FullProjectXml());
+  full.LoadFromStream(fullStream, 0);
+  EXPECT_EQ(full.FileList()->Count(), 4);
+  EXPECT_EQ(full.RegList()->Count(), 1);
+}
+
+TEST_F(AuthoringTest, OutputsRelativeToTheProjectOrIntoOutDir) {
+  auto p = Load(test::TProjectText());
+  p->Prepare({});
+  EXPECT_EQ(p->FullSetupPath({}), (FDir / "proj/out/Full.exe").lexically_normal());
+  EXPECT_EQ(p->MiniSetupPath(FDir / "dist"), (FDir / "dist/Mini.exe").lexically_normal());
+}
+
+TEST_F(AuthoringTest, MalformedProjectNamesTheFile) {
+  test::WriteFile(FDir / "proj/broken.xml", "<TSetupScript><BaseInfo AppTitle=\"x\"></TSetupScript>");
+  try {
+    TAuthoringProject p(FDir / "proj/broken.xml");
+    FAIL() << "no error";
+  } catch (const EBuildError& e) {
+    EXPECT_NE(std::string(e.what()).find("broken.xml"), std::string::npos) << e.what();
+  }
+  try {
+    TAuthoringProject p(FDir / "proj/absent.xml");
+    FAIL() << "no error";
+  } catch (const EBuildError& e) {
+    EXPECT_NE(std::string(e.what()).find("absent.xml"), std::string::npos) << e.what();
+  }
+}

@@ -1,0 +1,35 @@
+// Authoring projects written as XML text, the way a publisher writes them.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace nvbuilder::test {
+
+struct TProjectText {
+  std::string BaseInfo = "AppTitle=\"{AppTitle}\" FullSetupFile=\"out\\Full.exe\" MiniSetupFile=\"out\\Mini.exe\" "
+                         "FullDownloadUrl=\"http://127.0.0.1/Full.exe\" Version=\"{Version}\"";
+  std::vector<std::string> Files, Regs, Shortcuts, Runs;
+  std::vector<std::string> Vars = {"VarName=\"{AppTitle}\" VarValue=\"测试产品\"",
+                                   "VarName=\"{Version}\" VarValue=\"2.1.0.7\""};
+
+  std::string Xml() const {
+    auto list = [](const char* name, const char* item, const std::vector<std::string>& items) {
+      std::string s = std::string("  <") + name + ">\n    <Items>\n";
+      for (const auto& i : items) s += std::string("      <") + item + " " + i + "/>\n";
+      return s + "    </Items>\n  </" + name + ">\n";
+    };
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<TSetupScript>\n  <BaseInfo " + BaseInfo + "/>\n" +
+           list("FileList", "TSetupFile", Files) + list("RegList", "TSetupReg", Regs) +
+           list("RunList", "TSetupRun", Runs) + list("ShortCutList", "TSetupShortCut", Shortcuts) +
+           list("VarList", "TSetupVar", Vars) + "</TSetupScript>\n";
+  }
+};
+
+// The example program: a small real Windows executable used as the runtime.
+inline std::filesystem::path DemoRuntime() { return std::filesystem::path(NV_DEMO_APP); }
+
+}  // namespace nvbuilder::test

@@ -1,0 +1,165 @@
+// Whole-file reading and writing and folder tests on wide paths.
+#include "NvFileUtils.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "NvExceptions.h"
+#include "NvSysUtils.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path ToPath(const std::wstring& path) {
+#ifdef _WIN32
+  return fs::path(path);
+#else
+  return fs::path(Utf8Encode(path));
+#endif
+}
+
+#ifdef _WIN32
+// The system's text for an error code, without the final line break.
+std::wstring SysErrorMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text;
+  if (n && buffer) text.assign(buffer, n);
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+  if (text.empty()) text = L"System error " + std::to_wstring(code);
+  return text;
+}
+
+struct THandle {
+  HANDLE H;
+  ~THandle() {
+    if (H != INVALID_HANDLE_VALUE) CloseHandle(H);
+  }
+};
+#else
+std::wstring SysErrorMessage(int code) { return Utf8Decode(std::strerror(code)); }
+
+struct THandle {
+  int H;
+  ~THandle() {
+    if (H >= 0) ::close(H);
+  }
+};
+#endif
+
+std::wstring OpenMessage(const std::wstring& name, const std::wstring& reason) {
+  return L"Cannot open file \"" + name + L"\". " + reason;
+}
+std::wstring CreateMessage(const std::wstring& name, const std::wstring& reason) {
+  return L"Cannot create file \"" + name + L"\". " + reason;
+}
+
+}  // namespace
+
+std::string ReadFileBytes(const std::wstring& fileName) {
+  std::string bytes;
+#ifdef _WIN32
+  THandle f{CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (f.H == INVALID_HANDLE_VALUE) throw EFOpenError(OpenMessage(fileName, SysErrorMessage(GetLastError())));
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(f.H, &size)) throw EFOpenError(OpenMessage(fileName, SysErrorMessage(GetLastError())));
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD want = static_cast<DWORD>(bytes.size() - done > 0x40000000 ? 0x40000000 : bytes.size() - done);
+    DWORD got = 0;
+    if (!ReadFile(f.H, bytes.data() + done, want, &got, nullptr))
+      throw EInOutError(OpenMessage(fileName, SysErrorMessage(GetLastError())));
+    if (got == 0) break;
+    done += got;
+  }
+  bytes.resize(done);
+#else
+  THandle f{::open(Utf8Encode(fileName).c_str(), O_RDONLY | O_CLOEXEC)};
+  if (f.H < 0) throw EFOpenError(OpenMessage(fileName, SysErrorMessage(errno)));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(f.H, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError(OpenMessage(fileName, SysErrorMessage(errno)));
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+#endif
+  return bytes;
+}
+
+void WriteFileBytes(const std::wstring& fileName, const std::string& bytes) {
+#ifdef _WIN32
+  THandle f{CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                        nullptr)};
+  if (f.H == INVALID_HANDLE_VALUE) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD want = static_cast<DWORD>(bytes.size() - done > 0x40000000 ? 0x40000000 : bytes.size() - done);
+    DWORD put = 0;
+    if (!WriteFile(f.H, bytes.data() + done, want, &put, nullptr) || put == 0)
+      throw EInOutError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
+    done += put;
+  }
+#else
+  THandle f{::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
+  if (f.H < 0) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(f.H, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError(CreateMessage(fileName, SysErrorMessage(errno)));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(f.H) != 0) {
+    f.H = -1;
+    throw EInOutError(CreateMessage(fileName, SysErrorMessage(errno)));
+  }
+  f.H = -1;
+#endif
+}
+
+bool FileExists(const std::wstring& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  auto st = fs::status(ToPath(path), ec);
+  return !ec && fs::exists(st) && !fs::is_directory(st);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return fs::is_directory(ToPath(path), ec);
+}
+
+bool ForceDirectories(const std::wstring& path) {
+  if (path.empty()) throw EInOutError(L"Unable to create directory");
+  if (DirectoryExists(path)) return true;
+  std::error_code ec;
+  fs::create_directories(ToPath(path), ec);
+  return DirectoryExists(path);
+}
+
+bool RemoveFile(const std::wstring& path) {
+  if (!FileExists(path)) return false;
+  std::error_code ec;
+  return fs::remove(ToPath(path), ec) && !ec;
+}
