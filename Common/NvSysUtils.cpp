@@ -136,7 +136,9 @@ void TNvSysfn::DecompressStream(TMemoryStream* source, TMemoryStream* dest) {
   if (rc != Z_OK) throw EZlibError(L"Decompression error: " + ZlibText(rc, zs));
   std::string output;
   try {
-    output.resize(input.size() < 1024 ? 4096 : input.size() * 4);
+    // A first guess of four times the input (at most 64 MiB); doubled as needed.
+    const std::size_t guess = input.size() < (std::size_t{16} << 20) ? input.size() * 4 : std::size_t{64} << 20;
+    output.resize(guess < 4096 ? 4096 : guess);
     std::size_t inPos = 0, outPos = 0;
     for (;;) {
       if (outPos == output.size()) output.resize(output.size() * 2);

@@ -131,7 +131,14 @@ TPropInfo Field(const char* name, T C::*member, const TEnumInfo* info = nullptr)
                  : std::is_same_v<T, int64_t> ? "Int64"
                  : std::is_same_v<T, char>    ? "AnsiChar"
                                               : "WideChar";
-    p.Get = [=](const TPersistent& o) { TPropValue v; v.Ord = static_cast<int64_t>(self(o).*member); return v; };
+    // Characters have unsigned ordinals (an AnsiChar is 0..255).
+    p.Get = [=](const TPersistent& o) {
+      TPropValue v;
+      if constexpr (std::is_same_v<T, char>) v.Ord = static_cast<unsigned char>(self(o).*member);
+      else if constexpr (std::is_same_v<T, wchar_t>) v.Ord = static_cast<std::make_unsigned_t<wchar_t>>(self(o).*member);
+      else v.Ord = static_cast<int64_t>(self(o).*member);
+      return v;
+    };
     p.Set = [=](TPersistent& o, const TPropValue& v) { mut(o).*member = static_cast<T>(v.Ord); };
   } else if constexpr (std::is_enum_v<T>) {
     p.Kind = TTypeKind::tkEnumeration;

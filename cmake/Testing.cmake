@@ -42,9 +42,15 @@ function(nv_add_wine_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # wine-run.sh ends the program a little before ctest's time-out, so that
+  # the output of a hanging program is still shown.
+  math(EXPR run_timeout "${T_TIMEOUT} - 10")
+  if(run_timeout LESS 5)
+    set(run_timeout 5)
+  endif()
   add_test(NAME ${T_NAME} COMMAND ${NV_SCRIPTS}/wine-run.sh ${NV_WINE_DIR} ${T_COMMAND})
   set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "NV_WINE_DIR=${NV_WINE_DIR};NV_SOURCE_DIR=${PROJECT_SOURCE_DIR};NV_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "NV_WINE_DIR=${NV_WINE_DIR};NV_SOURCE_DIR=${PROJECT_SOURCE_DIR};NV_BINARY_DIR=${CMAKE_BINARY_DIR};NV_WINE_RUN_TIMEOUT=${run_timeout}")
 endfunction()
 
 # nv_windows_app(target): a Unicode program with a wide entry point.

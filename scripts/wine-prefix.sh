@@ -13,6 +13,15 @@ export WINEARCH=win64
 
 make_template() {
   [ -f "$template/.nvsetup-ready" ] && return 0
+  mkdir -p "$(dirname "$template")"
+  # Test runs of several build trees may start at once: one makes the
+  # template, the others wait for it.
+  exec 9>"$template.lock"
+  flock 9
+  if [ -f "$template/.nvsetup-ready" ]; then
+    exec 9>&-
+    return 0
+  fi
   local tmp="$template.tmp.$$"
   rm -rf "$tmp"
   mkdir -p "$(dirname "$template")"
@@ -39,6 +48,7 @@ make_template() {
   touch "$tmp/.nvsetup-ready"
   rm -rf "$template"
   mv "$tmp" "$template"
+  exec 9>&-
 }
 
 start_env() {
@@ -46,7 +56,7 @@ start_env() {
   make_template
   mkdir -p "$dir"
   [ -f "$dir/env" ] && stop_env "$dir" || true
-  rm -rf "$dir/prefix"
+  rm -rf "$dir/prefix" "$dir/runs"
   cp -a "$template" "$dir/prefix"
   rm -f "$dir/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
@@ -76,17 +86,51 @@ ENV
   echo "wine-prefix: prefix $dir/prefix, display $display"
 }
 
+# The processes that run with the given prefix (wineserver, services, programs).
+prefix_pids() {
+  local prefix=$1 p
+  for p in /proc/[0-9]*; do
+    [ "${p#/proc/}" = "$$" ] && continue
+    if tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$prefix"; then
+      echo "${p#/proc/}"
+    fi
+  done
+}
+
+# True when pid is a running Xvfb (a stale pid may belong to another program).
+is_xvfb() {
+  [ -n "$1" ] && [ "$(tr '\0' ' ' < "/proc/$1/cmdline" 2>/dev/null | cut -d' ' -f1)" = "Xvfb" ]
+}
+
 stop_env() {
   local dir=$1
   [ -f "$dir/env" ] || return 0
-  # shellcheck disable=SC1091
-  . "$dir/env"
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  if [ -n "${NV_XVFB_PID:-}" ]; then
-    kill "$NV_XVFB_PID" 2>/dev/null || true
+  local prefix xpid pids
+  prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$dir/env")
+  xpid=$(sed -n 's/^export NV_XVFB_PID=\([0-9]*\)$/\1/p' "$dir/env")
+  if [ -n "$prefix" ]; then
+    ( export WINEPREFIX="$prefix"; wineserver -k; wineserver -w ) </dev/null >/dev/null 2>&1 || true
+    # The programs of the prefix end a moment after their wineserver.
+    for _ in $(seq 1 50); do
+      pids=$(prefix_pids "$prefix")
+      [ -z "$pids" ] && break
+      sleep 0.2
+    done
+    if [ -n "$pids" ]; then
+      echo "wine-prefix: ending what is left of $prefix: $(echo $pids)" >&2
+      kill -9 $pids 2>/dev/null || true
+    fi
+  fi
+  if is_xvfb "$xpid"; then
+    kill "$xpid" 2>/dev/null || true
+    for _ in $(seq 1 50); do
+      is_xvfb "$xpid" || break
+      sleep 0.1
+    done
+    is_xvfb "$xpid" && kill -9 "$xpid" 2>/dev/null
   fi
   rm -f "$dir/env"
+  return 0
 }
 
 case "${1:-}" in

@@ -191,6 +191,8 @@ void TPeImage::ParseHeaders() {
     std::string name(s.Name, strnlen(s.Name, 8));
     if (s.SizeOfRawData != 0 && !Within(b, s.PointerToRawData, s.SizeOfRawData))
       Fail("the raw data of section \"" + name + "\" lies beyond the end of the file");
+    if (s.SizeOfRawData != 0 && s.PointerToRawData < FSectionTable + kSectionHeaderSize * sectionCount)
+      Fail("the raw data of section \"" + name + "\" overlaps the headers");
     if (s.VirtualAddress % FSectionAlignment != 0)
       Fail("section \"" + name + "\" starts at RVA " + Hex(s.VirtualAddress) + ", off the section alignment");
     if (!FSections.empty()) {

@@ -21,7 +21,9 @@
 // - SizeOfImage, SizeOfInitializedData, the resource data directory entry,
 //   the section table and the PE checksum are brought up to date; a bound
 //   import table (a load-time optimisation stored after the section table) is
-//   dropped when the new section header needs its place.
+//   dropped whenever a section header is added. When the headers have no room
+//   for another section header they are grown by whole file-alignment units
+//   and the section data moved back accordingly (RVAs do not change).
 //
 // Names: resource names are compared the way the Windows loader compares
 // them, ignoring the case of ASCII letters. Names given to SetResource and
@@ -29,6 +31,8 @@
 // and the resource compiler store them; other characters are kept as given.
 // Named entries are sorted by their upper-cased UTF-16 code units, ID entries
 // by value, named before ID entries, as the loader's binary search expects.
+// (Names holding one of the characters [ \ ] ^ _ ` sort differently under a
+// loader that folds to lower case; GUID names are not affected.)
 #pragma once
 
 #include <cstdint>

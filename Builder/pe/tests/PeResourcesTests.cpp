@@ -197,6 +197,36 @@ TEST(PeSave, ImageWithoutResourcesGetsAResourceSection) {
   EXPECT_EQ(m.begin()->second, "payload");
 }
 
+TEST(PeSave, GrowsFullHeadersAndMovesTheSectionData) {
+  for (const char* name : {"fixture64.exe", "fixture32.exe"}) {
+    SCOPED_TRACE(name);
+    std::string crowded = CrowdHeaders(Fixture(name));
+    Headers before(crowded);
+    ASSERT_GT(before.Sections.back().HeaderOffset + 80, before.SizeOfHeaders);
+    TPeImage image = TPeImage::Parse(crowded);
+    image.SetRcData(kGuidAW, "payload");
+    std::string out = image.Save();
+    ExpectSoundLayout(out);
+    Headers after(out);
+    EXPECT_GT(after.SizeOfHeaders, before.SizeOfHeaders);
+    ASSERT_EQ(after.Sections.size(), before.Sections.size() + 1);
+    for (size_t i = 0; i < before.Sections.size(); ++i) {
+      const Section& s = before.Sections[i];
+      const Section& t = after.Sections[i];
+      EXPECT_EQ(s.VirtualAddress, t.VirtualAddress);
+      EXPECT_EQ(crowded.compare(s.PointerToRawData, s.SizeOfRawData, out, t.PointerToRawData, t.SizeOfRawData), 0)
+          << s.Name;
+    }
+    if (before.SymbolTable != 0) {
+      size_t tableSize = crowded.size() - before.SymbolTable;
+      EXPECT_EQ(crowded.compare(before.SymbolTable, tableSize, out, after.SymbolTable, tableSize), 0);
+    }
+    auto m = Model(TPeImage::Parse(out));
+    EXPECT_EQ(m.size(), 9u);
+    EXPECT_EQ(m[Key(L"#10", kGuidAW, 0)], "payload");
+  }
+}
+
 // ---- editing -------------------------------------------------------------------
 
 TEST(PeEdit, AddsRcDataByNameAndKeepsTheOthers) {
@@ -340,6 +370,12 @@ TEST(PeDamaged, NamesTheCause) {
   b = good;
   SetU32(b, h.Sections[0].HeaderOffset + 20, 0x7FFFFF00);
   expectError(b, "raw data of section \".text\"");
+  b = good;
+  SetU32(b, h.Sections[1].HeaderOffset + 20, 0x100);
+  expectError(b, "raw data of section \".data\" overlaps the headers");
+  b = good;
+  SetU32(b, h.Sections[2].HeaderOffset + 12, h.Sections[1].VirtualAddress);
+  expectError(b, "overlaps the section before it");
   expectError(good.substr(0, h.Sections.back().PointerToRawData + 10), "beyond the end of the file");
 }
 
@@ -404,7 +440,7 @@ TEST(PeDamaged, TruncatedAndCorruptedImagesNeverCrash) {
     }
     std::mt19937 gen(42);
     int errors = 0, parsed = 0;
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 3000; ++round) {
       std::string b = good;
       int flips = 1 + static_cast<int>(gen() % 4);
       for (int f = 0; f < flips; ++f) {
@@ -412,14 +448,23 @@ TEST(PeDamaged, TruncatedAndCorruptedImagesNeverCrash) {
         size_t at = (gen() % 2) ? gen() % 0x400 : root + gen() % 0x200;
         b[at] = static_cast<char>(gen() & 0xFF);
       }
+      std::string out;
       try {
         TPeImage image = TPeImage::Parse(b);
         image.SetRcData(kGuidAW, "x");
-        std::string out = image.Save();
-        TPeImage::Parse(out);
-        ++parsed;
+        out = image.Save();
       } catch (const EPeFormatError&) {
         ++errors;
+        continue;
+      }
+      // What the editor accepted and wrote, it reads back.
+      try {
+        TPeImage again = TPeImage::Parse(out);
+        ASSERT_NE(again.FindResource(PE_RT_RCDATA, kGuidAW), nullptr) << "round " << round;
+        EXPECT_EQ(again.FindResource(PE_RT_RCDATA, kGuidAW)->Data, "x");
+        ++parsed;
+      } catch (const EPeFormatError& e) {
+        ADD_FAILURE() << "round " << round << ": " << e.what();
       }
     }
     EXPECT_GT(errors, 0) << name;

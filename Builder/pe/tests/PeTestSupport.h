@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -77,6 +78,22 @@ struct Headers {
     throw std::runtime_error("RVA outside the sections");
   }
 };
+
+// The same image with its PE headers moved forward inside the header area so
+// that the section table ends less than one section header before
+// SizeOfHeaders: adding a section then needs larger headers.
+inline std::string CrowdHeaders(std::string b) {
+  Headers h(b);
+  size_t tableEnd = h.Sections.back().HeaderOffset + 40;
+  size_t limit = std::min<size_t>(h.SizeOfHeaders, h.Sections.front().PointerToRawData);
+  size_t delta = (limit - tableEnd) / 8 * 8;
+  for (size_t i = tableEnd; i < limit; ++i)
+    if (b[i] != 0) throw std::runtime_error("header area after the section table is not empty");
+  std::memmove(b.data() + h.Pe + delta, b.data() + h.Pe, tableEnd - h.Pe);
+  std::memset(b.data() + h.Pe, 0, delta);
+  SetU32(b, 0x3C, static_cast<uint32_t>(h.Pe + delta));
+  return b;
+}
 
 // The PE checksum computed plainly: the file with its checksum field zeroed,
 // summed as 16-bit words into a wide accumulator, folded to 16 bits at the

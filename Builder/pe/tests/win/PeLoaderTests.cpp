@@ -134,7 +134,10 @@ std::vector<TPackageItem> PackageItems() {
 const char kReplaced[] = "replaced in every language";
 
 std::string Edited(const std::string& fixture, const std::vector<TPackageItem>& items) {
-  TPeImage image = TPeImage::Parse(ReadAll(FixturePath(fixture)));
+  // "crowded-" + name: that fixture with no room left for another section header.
+  std::string bytes = fixture.rfind("crowded-", 0) == 0 ? CrowdHeaders(ReadAll(FixturePath(fixture.substr(8))))
+                                                        : ReadAll(FixturePath(fixture));
+  TPeImage image = TPeImage::Parse(bytes);
   for (const auto& item : items) image.SetRcData(item.Name, item.Data);
   image.SetRcData(L"existingdata", kReplaced);
   return image.Save();
@@ -143,7 +146,7 @@ std::string Edited(const std::string& fixture, const std::vector<TPackageItem>& 
 }  // namespace
 
 TEST(PeLoader, FindsEveryResourceOfTheEditedImage) {
-  for (const char* fixture : {"fixture64.exe", "fixture32.exe"}) {
+  for (const char* fixture : {"fixture64.exe", "fixture32.exe", "crowded-fixture64.exe", "crowded-fixture32.exe"}) {
     SCOPED_TRACE(fixture);
     auto items = PackageItems();
     std::string path = FixturePath(std::string("loader-") + fixture);
@@ -186,7 +189,7 @@ TEST(PeLoader, ChecksumAgreesWithImageHelp) {
 }
 
 TEST(PeLoader, EditedExecutableStillRuns) {
-  for (const char* fixture : {"fixture64.exe", "fixture64-signed.exe"}) {
+  for (const char* fixture : {"fixture64.exe", "fixture64-signed.exe", "crowded-fixture64.exe"}) {
     SCOPED_TRACE(fixture);
     auto items = PackageItems();
     std::string path = FixturePath(std::string("run-") + fixture);
