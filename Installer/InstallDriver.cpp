@@ -5,7 +5,9 @@
 
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
+#include "NvIndyUtils.h"
 #include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
 
@@ -143,9 +145,21 @@ void TMainForm::VisitGotoUrl() {
   std::wstring address = FScript->BaseInfo()->GotoUrl;
   if (address.empty()) return;
   address = AppendRCode(address);
-  if (FScript->BaseInfo()->GotoUrlMode == gumByBrowser)
-    ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  // gumSilent: the silent request comes with the HTTP client.
+  if (FScript->BaseInfo()->GotoUrlMode == gumByBrowser) {
+    TNvWinfn::OpenUrl(address);
+    return;
+  }
+  // The silent visit: the detail line shows it while it runs. Its answer,
+  // a failure and a time-out are all ignored.
+  lblDetail->SetCaption(L"正在验证安装......");
+  lblDetail->Show();
+  ProcessMessages();
+  {
+    TNvHttp http;
+    http.SetConnectTimeout(5000);
+    http.Get(address);
+  }
+  lblDetail->Hide();
 }
 
 std::wstring TMainForm::AppendRCode(const std::wstring& address) const {
