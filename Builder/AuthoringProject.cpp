@@ -23,6 +23,8 @@ TAuthoringProject::TAuthoringProject(const fs::path& projectFile)
     : FProjectFile(fs::absolute(projectFile).lexically_normal()), FProjectDir(FProjectFile.parent_path()),
       FScript(std::make_unique<TSetupScript>()) {
   std::string bytes = ReadWholeFile(FProjectFile);
+  if (bytes.find("<TSetupScript") == std::string::npos)
+    throw EBuildError(Where() + ": not a setup project: no TSetupScript element");
   try {
     TMemoryStream stream(std::move(bytes));
     FScript->LoadFromStream(stream, 0);

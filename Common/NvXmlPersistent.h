@@ -60,6 +60,8 @@ public:
   virtual void LoadFromStream(TMemoryStream& stream, int options);
   virtual void SaveToJson(nlohmann::json& json, int options) const;
   virtual void SaveToJsonFile(const std::wstring& fileName, int options) const;
+  // Creates the missing folders of the file's folder part first; a name
+  // without folder part is written in the current folder.
   virtual void SaveToFile(const std::wstring& fileName, int options) const;
   virtual void SaveToXmlNode(TXmlNode* node, int options) const;
   // Writes a formatted document with declaration, root named after the class,

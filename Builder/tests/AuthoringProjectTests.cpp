@@ -252,12 +252,17 @@ TEST_F(AuthoringTest, OutputsRelativeToTheProjectOrIntoOutDir) {
 }
 
 TEST_F(AuthoringTest, MalformedProjectNamesTheFile) {
-  test::WriteFile(FDir / "proj/broken.xml", "<TSetupScript><BaseInfo AppTitle=\"x\"></TSetupScript>");
-  try {
-    TAuthoringProject p(FDir / "proj/broken.xml");
-    FAIL() << "no error";
-  } catch (const EBuildError& e) {
-    EXPECT_NE(std::string(e.what()).find("broken.xml"), std::string::npos) << e.what();
+  test::WriteFile(FDir / "proj/broken.xml", "<TSetupScript><BaseInfo AppTitle=\"x");
+  test::WriteFile(FDir / "proj/entity.xml", "<TSetupScript><BaseInfo AppTitle=\"a &bogus; b\"/></TSetupScript>");
+  test::WriteFile(FDir / "proj/other.xml", "<Something><BaseInfo AppTitle=\"x\"/></Something>");
+  for (const char* name : {"broken.xml", "entity.xml", "other.xml"}) {
+    try {
+      TAuthoringProject p(FDir / "proj" / name);
+      ADD_FAILURE() << name << ": no error";
+    } catch (const EBuildError& e) {
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("not a setup project"), std::string::npos) << e.what();
+    }
   }
   try {
     TAuthoringProject p(FDir / "proj/absent.xml");

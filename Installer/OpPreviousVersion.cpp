@@ -1,0 +1,53 @@
+// Removal of an earlier installation and termination of the programs the
+// package is about to replace.
+#include <windows.h>
+
+#include "MainFrm.h"
+#include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
+#include "OpRegKey.h"
+#include "PackageFormat.h"
+#include "SetupProject.h"
+
+namespace {
+
+// The hourglass for the application while an uninstaller runs; the default
+// cursor again when the wait ends, also on errors.
+class TWaitCursor {
+public:
+  TWaitCursor() { Application->SetCursor(TCursor::crHourGlass); }
+  ~TWaitCursor() { Application->SetCursor(TCursor::crDefault); }
+};
+
+}  // namespace
+
+void TMainForm::RemovePreviousVersion() {
+  const std::wstring guid = FScript->BaseInfo()->GUID;
+  for (const wchar_t* format : {PreviousUninstallKeyFormat, UninstallKeyFormat}) {
+    std::wstring command;
+    {
+      TOpRegKey key;
+      if (!key.Open(HKEY_LOCAL_MACHINE, Format(format, {std::wstring(UninstallKeyRoot), guid}))) continue;
+      command = key.ReadString(L"QuietUninstallString");
+    }
+    if (command.empty()) continue;
+    TWaitCursor cursor;
+    TNvWinfn::RunAndWait(command);
+    Sleep(2000);
+  }
+}
+
+void TMainForm::StopRunningPrograms() {
+  wchar_t self[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+  const std::wstring selfName = ExtractFileName(self);
+  TSetupFileList* files = FScript->FileList();
+  for (int i = 0; i < files->Count(); ++i) {
+    std::wstring name = ExtractFileName(files->Items(i)->SourceMask);
+    if (!SameText(ExtractFileExt(name), L".exe")) continue;
+    if (SameText(name, selfName)) continue;
+    // Quoted, so that a name with spaces reaches taskkill as one image name.
+    TNvWinfn::RunHidden(Format(L"taskkill /F /IM \"%s\"", {name}));
+    Sleep(300);
+  }
+}

@@ -1,0 +1,34 @@
+// The registry values that the project lists.
+#include <windows.h>
+
+#include "MainFrm.h"
+#include "NvSysUtils.h"
+#include "OpRegKey.h"
+#include "Win/RegRootKey.h"
+#include "SetupProject.h"
+#include "Setupfn.h"
+
+void TMainForm::WriteRegistryEntries() {
+  SetDetail(L"正在修改注册表......");
+  TSetupRegList* regs = FScript->RegList();
+  for (int i = 0; i < regs->Count(); ++i) {
+    const TSetupReg* item = regs->Items(i);
+    StepProgress();
+    std::wstring subKey = TSetupfn::ExpandConstants(item->SubKey);
+    const std::wstring valueName = TSetupfn::ExpandConstants(item->ValueName);
+    const std::wstring valueData = TSetupfn::ExpandConstants(item->ValueData);
+    if (!subKey.empty() && subKey[0] == L'\\') subKey.erase(0, 1);
+    TOpRegKey key;
+    if (!key.OpenOrCreate(RegRootKeyToHKey(item->RootKey), subKey)) continue;
+    switch (item->ValueType) {
+      case rvtString:
+        key.WriteString(valueName, valueData);
+        break;
+      case rvtDWord:
+        key.WriteInteger(valueName, static_cast<uint32_t>(StrToInt(valueData)));
+        break;
+      default:
+        break;
+    }
+  }
+}

@@ -1,0 +1,71 @@
+// The shell links that the project lists.
+#include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include "MainFrm.h"
+#include "NvExceptions.h"
+#include "NvFileUtils.h"
+#include "NvSysUtils.h"
+#include "SetupProject.h"
+#include "Setupfn.h"
+
+namespace {
+
+// Releases a COM interface at the end of the scope.
+template <class I>
+class TComPtr {
+public:
+  ~TComPtr() {
+    if (FPtr) FPtr->Release();
+  }
+  I* operator->() const { return FPtr; }
+  I** Out() { return &FPtr; }
+  void** OutVoid() { return reinterpret_cast<void**>(&FPtr); }
+
+private:
+  I* FPtr = nullptr;
+};
+
+[[noreturn]] void RaiseComError(const wchar_t* what, HRESULT hr) {
+  wchar_t code[16];
+  swprintf(code, std::size(code), L"%08lX", static_cast<unsigned long>(hr));
+  throw EOSError(Format(L"%s failed (HRESULT 0x%s)", {std::wstring(what), std::wstring(code)}));
+}
+
+}  // namespace
+
+void TMainForm::CreateShortcuts() {
+  SetDetail(L"正在创建快捷方式......");
+  TSetupShortCutList* links = FScript->ShortCutList();
+  for (int i = 0; i < links->Count(); ++i) {
+    const TSetupShortCut* item = links->Items(i);
+    StepProgress();
+    const std::wstring dstFile = TSetupfn::ExpandConstants(item->DstFile);
+    const std::wstring name = TSetupfn::ExpandConstants(item->Name);
+    const std::wstring workDir = TSetupfn::ExpandConstants(item->WorkDir);
+    const std::wstring saveDir = TSetupfn::ExpandConstants(item->SaveDir);
+    const std::wstring linkPath = IncludeTrailingBackslash(saveDir) + name + L".lnk";
+
+    TComPtr<IShellLinkW> link;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid());
+    if (FAILED(hr)) RaiseComError(L"Creating the shell link object", hr);
+    TComPtr<IPersistFile> file;
+    hr = link->QueryInterface(IID_IPersistFile, file.OutVoid());
+    if (FAILED(hr)) RaiseComError(L"Querying IPersistFile of the shell link", hr);
+    link->SetPath(dstFile.c_str());
+    link->SetWorkingDirectory(workDir.c_str());
+
+    // The link's folder ({group} above all) is the product's own: nobody else
+    // creates it. A folder that cannot be made leaves the save to fail.
+    if (!saveDir.empty() && !DirectoryExists(saveDir)) {
+      try {
+        ForceDirectories(saveDir);
+      } catch (const Exception&) {
+      }
+    }
+    // A link that cannot be saved is skipped without a message.
+    file->Save(linkPath.c_str(), FALSE);
+  }
+  pbProgress->SetPosition(pbProgress->Max());
+}
