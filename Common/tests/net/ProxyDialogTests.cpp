@@ -32,22 +32,21 @@ HWND FindDialog() {
   return w && IsWindowVisible(w) && IsWindowEnabled(w) ? w : nullptr;
 }
 
+struct TFindControl {
+  int Id;
+  HWND Found;
+};
+
+BOOL CALLBACK FindControlProc(HWND w, LPARAM p) {
+  auto* f = reinterpret_cast<TFindControl*>(p);
+  if (GetDlgCtrlID(w) != f->Id) return TRUE;
+  f->Found = w;
+  return FALSE;
+}
+
 HWND Control(HWND dialog, int id) {
-  struct Find {
-    int Id;
-    HWND Found;
-  } f{id, nullptr};
-  EnumChildWindows(
-      dialog,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* f = reinterpret_cast<Find*>(p);
-        if (GetDlgCtrlID(w) == f->Id) {
-          f->Found = w;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&f));
+  TFindControl f{id, nullptr};
+  EnumChildWindows(dialog, FindControlProc, reinterpret_cast<LPARAM>(&f));
   return f.Found;
 }
 
