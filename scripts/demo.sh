@@ -39,10 +39,10 @@ set -e
 echo "exit code: $code"
 # shellcheck disable=SC1091
 . "$env_dir/env"
-wineserver -w || true
 app="$WINEPREFIX/drive_c/Program Files (x86)/NvDemo/演示程序"
 echo "== installed in C:\\Program Files (x86)\\NvDemo\\演示程序"
 (cd "$app" && find . -type f | sort | xargs -d '\n' ls -l)
-echo "== uninstall entry"
-grep -A20 -F '6C1D3F0E-5A7B-4E29-9D84-2B1F7A3C9E51}_lm]' "$WINEPREFIX/system.reg" | sed -n '1,20p'
+# (reg query prints non-ASCII text as "?"; the values themselves are UTF-16.)
+echo "== uninstall entry (the 32-bit view)"
+wine reg query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\{6C1D3F0E-5A7B-4E29-9D84-2B1F7A3C9E51}_lm' | tr -d '\r'
 exit "$code"
