@@ -49,7 +49,9 @@ function(nv_add_wine_test)
     set(run_timeout 5)
   endif()
   add_test(NAME ${T_NAME} COMMAND ${NV_SCRIPTS}/wine-run.sh ${NV_WINE_DIR} ${T_COMMAND})
-  set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
+  # Wine tests share one prefix and one display: keyboard focus, the
+  # foreground window and test folders would be fought over if two ran at once.
+  set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine_desktop TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "NV_WINE_DIR=${NV_WINE_DIR};NV_SOURCE_DIR=${PROJECT_SOURCE_DIR};NV_BINARY_DIR=${CMAKE_BINARY_DIR};NV_WINE_RUN_TIMEOUT=${run_timeout}")
 endfunction()
 
