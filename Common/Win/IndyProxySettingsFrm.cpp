@@ -15,38 +15,13 @@ TRadioButton::TRadioButton(TWinControl* parent, int id, int left, int top, int w
                            const std::wstring& caption)
     : TCheckBox(parent, id, left, top, width, height, caption) {}
 
-void TRadioButton::Select() {
+void TRadioButton::Click() {
   if (!FHandle || !IsWindowEnabled(FHandle)) return;
   if (Parent())
     for (TControl* c : Parent()->Controls())
       if (auto* other = dynamic_cast<TRadioButton*>(c); other && other != this) other->SetChecked(false);
   SetChecked(true);
   if (OnClick) OnClick();
-}
-
-LRESULT TRadioButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_LBUTTONUP:
-      if (FPressed) {
-        FPressed = false;
-        if (GetCapture() == FHandle) ReleaseCapture();
-        POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        RECT r;
-        GetClientRect(FHandle, &r);
-        if (PtInRect(&r, pt)) Select();
-      }
-      return 0;
-    case BM_CLICK:
-      Select();
-      return 0;
-    case WM_KEYDOWN:
-      if (wParam == VK_SPACE) {
-        Select();
-        return 0;
-      }
-      break;
-  }
-  return TCheckBox::WndProc(msg, wParam, lParam);
 }
 
 void TRadioButton::Paint(HDC dc, const RECT& client) {

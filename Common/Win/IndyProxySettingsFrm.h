@@ -11,9 +11,8 @@ class TNvHttpProxy;
 class TRadioButton : public TCheckBox {
 public:
   TRadioButton(TWinControl* parent, int id, int left, int top, int width, int height, const std::wstring& caption);
-  // Selects this button (clears its siblings), then OnClick.
-  void Select();
-  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  // A click selects this button (clears its siblings), then OnClick.
+  void Click() override;
 
 protected:
   void Paint(HDC dc, const RECT& client) override;

@@ -299,8 +299,8 @@ public:
   bool Checked() const { return FChecked; }
   // Changes the state without OnClick.
   void SetChecked(bool checked);
-  // Toggles the state, then OnClick.
-  void Click();
+  // What a click, Space or BM_CLICK does: toggles the state, then OnClick.
+  virtual void Click();
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 protected:
