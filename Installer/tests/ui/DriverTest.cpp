@@ -290,7 +290,14 @@ TEST(Driver, CopyFailureEscapeIgnoresAndTheCloseBoxExits) {
       EXPECT_FALSE(IsFile(dest + L"Uninstall.da1"));
     } else {
       HWND focus = nullptr;
-      ASSERT_TRUE(WaitUntil([&] { return (focus = FocusOf(dialog)) != nullptr; }, 5000));
+      // The thread's focus stays on the main window until the dialog is activated; the key must
+      // reach a control of the dialog.
+      ASSERT_TRUE(WaitUntil(
+          [&] {
+            focus = FocusOf(dialog);
+            return focus && GetAncestor(focus, GA_ROOT) == dialog;
+          },
+          5000));
       PostKey(focus, VK_ESCAPE);
       ASSERT_TRUE(WaitUntil([&] { return Text(r.C(idLblAppTitle)) == L"安装完成"; }, 60000));
       EXPECT_EQ(ReadBytes(dest + L"after.txt"), "after");
