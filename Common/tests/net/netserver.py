@@ -2,7 +2,8 @@
 """Loopback servers for the network client tests.
 
   netserver.py start DIR   make a test CA and certificates (openssl), start an
-                           HTTP server and two HTTPS servers on 127.0.0.1, a
+                           HTTP server and two HTTPS servers on 127.0.0.1 (files
+                           put into DIR/www are served as /files/NAME), a
                            blackhole listener and tinyproxy on 127.0.0.2 with
                            Basic authentication; write DIR/net.ini
   netserver.py stop DIR    end every process that start began (by its pid)
@@ -101,6 +102,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif route == "/headers":  # the request as received
             text = self.requestline + "\r\n" + str(self.headers)
             self.send_body(200, text.encode("utf-8"))
+        elif route.startswith("/files/"):  # a file of the served folder, with its length
+            name = os.path.basename(urllib.parse.unquote(route[len("/files/"):]))
+            path = os.path.join(self.server.root or "", name)
+            if self.server.root and name and os.path.isfile(path):
+                with open(path, "rb") as f:
+                    self.send_body(200, f.read(), [("Content-Type", "application/octet-stream")])
+            else:
+                self.send_body(404, b"no such file")
+        elif route.startswith("/slowfiles/"):  # the same, in 32 KiB parts 50 ms apart
+            name = os.path.basename(urllib.parse.unquote(route[len("/slowfiles/"):]))
+            path = os.path.join(self.server.root or "", name)
+            if not (self.server.root and name and os.path.isfile(path)):
+                self.send_body(404, b"no such file")
+                return
+            with open(path, "rb") as f:
+                data = f.read()
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            for i in range(0, len(data), 32768):
+                self.wfile.write(data[i:i + 32768])
+                self.wfile.flush()
+                time.sleep(0.05)
+        elif route.startswith("/visit"):  # a notification address: the request log is what counts
+            self.send_body(200, b"ok")
         elif route == "/text":
             self.send_body(200, "代理 ok".encode("utf-8") + b"\0tail")
         else:
@@ -117,6 +143,7 @@ def serve(args):
     srv.count = 0
     srv.secure = bool(args.cert)
     srv.request_log = args.log
+    srv.root = args.root
     if args.cert:
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(args.cert, args.key)
@@ -210,7 +237,9 @@ def start(d):
     os.makedirs(d)
     make_certs(d)
     me = os.path.abspath(__file__)
-    common = ["--lifetime", str(LIFETIME), "--max-requests", str(MAX_REQUESTS), "--log", f"{d}/requests.log"]
+    os.makedirs(f"{d}/www")
+    common = ["--lifetime", str(LIFETIME), "--max-requests", str(MAX_REQUESTS), "--log", f"{d}/requests.log",
+              "--root", f"{d}/www"]
     spawn(d, "http", [sys.executable, me, "serve", "--host", "127.0.0.1", "--port-file", f"{d}/http.port"] + common)
     spawn(d, "https", [sys.executable, me, "serve", "--host", "127.0.0.1", "--port-file", f"{d}/https.port",
                        "--cert", f"{d}/trusted.pem", "--key", f"{d}/trusted.key"] + common)
@@ -251,7 +280,7 @@ ViaProxyName "tinyproxy"
         for k, v in ports.items():
             f.write(f"{k}={v}\n")
         f.write(f"proxy=127.0.0.2\nproxyport={proxy_port}\nproxyuser={PROXY_USER}\nproxypassword={PROXY_PASSWORD}\n")
-        f.write(f"ca={d}/test-ca.der\n")
+        f.write(f"ca={d}/test-ca.der\nwww={d}/www\n")
     print("netserver: started in", d)
 
 
@@ -279,6 +308,7 @@ def main():
     ap.add_argument("--cert")
     ap.add_argument("--key")
     ap.add_argument("--log", default=os.devnull)
+    ap.add_argument("--root", help="the folder that /files/NAME serves")
     ap.add_argument("--lifetime", type=float, default=LIFETIME)
     ap.add_argument("--max-requests", type=int, default=MAX_REQUESTS)
     args = ap.parse_args()
