@@ -18,6 +18,9 @@ private:
   std::string FUtf8;
 };
 
+// The message of any exception: Message() of ours, else what() read as UTF-8.
+std::wstring ExceptionMessage(const std::exception& e);
+
 #define NV_DECLARE_EXCEPTION(Name, Base)          \
   class Name : public Base {                      \
   public:                                         \

@@ -18,6 +18,7 @@ constexpr unsigned kExitBadFolder = 3;
 constexpr unsigned kExitUserAborted = 4;
 // The window was closed before an install had finished.
 constexpr unsigned kExitNotInstalled = 5;
-// The online stub could not fetch or switch to the full package and the user
-// chose to leave.
+// The online stub could not fetch the full package (the user chose "退出安装"
+// in the online-failure dialog, or the run was under "/Silent"), or could not
+// switch to it under "/Silent" or "/Auto".
 constexpr unsigned kExitDownloadFailed = 6;

@@ -1,24 +1,12 @@
 // The install driver and the window's three looks.
 #include "MainFrm.h"
 
-#include <shellapi.h>
-
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
-#include "NvIndyUtils.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
-
-namespace {
-
-std::wstring ErrorMessage(const std::exception& e) {
-  if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
-  return Utf8Decode(e.what());
-}
-
-}  // namespace
 
 bool TMainForm::CheckDestDir() {
   std::wstring dir = Trim(edtDestDir->Text());
@@ -120,7 +108,7 @@ void TMainForm::btnInstallClick() {
     WriteUninstallData();
     RegisterUninstall();
   } catch (const std::exception& e) {
-    FailInstall(ErrorMessage(e));
+    FailInstall(ExceptionMessage(e));
     return;
   }
   FInstallState = 2;
@@ -131,45 +119,4 @@ void TMainForm::btnInstallClick() {
     // The visit is a notification only; the install has finished.
   }
   if (FSilentInstall || FAutoInstall) btnRunAppClick();
-}
-
-bool TMainForm::DownloadFullPackage() {
-  // The online stub's download and hand-off are not part of this program yet.
-  ReportMessage(L"在线安装暂不可用，请使用完整安装包安装。");
-  if (FSilentInstall || FAutoInstall) ExitSetup(kExitDownloadFailed);
-  RestoreIdleLayout();
-  return false;
-}
-
-void TMainForm::VisitGotoUrl() {
-  std::wstring address = FScript->BaseInfo()->GotoUrl;
-  if (address.empty()) return;
-  address = AppendRCode(address);
-  if (FScript->BaseInfo()->GotoUrlMode == gumByBrowser) {
-    TNvWinfn::OpenUrl(address);
-    return;
-  }
-  // The silent visit: the detail line shows it while it runs. Its answer,
-  // a failure and a time-out are all ignored.
-  lblDetail->SetCaption(L"正在验证安装......");
-  lblDetail->Show();
-  ProcessMessages();
-  {
-    TNvHttp http;
-    http.SetConnectTimeout(5000);
-    http.Get(address);
-  }
-  lblDetail->Hide();
-}
-
-std::wstring TMainForm::AppendRCode(const std::wstring& address) const {
-  std::wstring name = ExtractFileNameNoExt(FPackagePath);
-  size_t underscore = name.find(L'_');
-  if (underscore == std::wstring::npos) return address;
-  std::wstring rest = name.substr(underscore + 1);
-  size_t digits = 0;
-  while (digits < rest.size() && rest[digits] >= L'0' && rest[digits] <= L'9') ++digits;
-  if (digits == 0) return address;
-  return address + (address.find(L'?') != std::wstring::npos ? L"&" : L"?") +
-         Format(L"rcode=%s", {rest.substr(0, digits)});
 }

@@ -4,11 +4,14 @@
 
 #include "CopyFileFailureFrm.h"
 #include "Glyphs.h"
+#include "IndyProxySettingsFrm.h"
 #include "LicenseFrm.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
+#include "NvIndyUtils.h"
 #include "NvPlatform.h"
 #include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
 #include "PackageFormat.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
@@ -21,27 +24,6 @@ constexpr int kFormWidth = 750;
 constexpr int kFormHeight = 480;
 constexpr int kBottomHeight = 100;
 const char kPngSignature[] = "\x89PNG\r\n\x1a\n";
-
-std::string ToAnsi(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring AnsiToText(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
-  return out;
-}
-
-std::wstring ErrorText(const std::exception& e) {
-  if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
-  return Utf8Decode(e.what());
-}
 
 TFont MakeFont(const wchar_t* name, int height, COLORREF color, bool bold = false) {
   TFont f;
@@ -170,8 +152,9 @@ void TMainForm::BuildControls() {
 }
 
 void TMainForm::StartUp() {
-  // 1. The project object (the proxy settings record comes with the proxy dialog).
+  // 1. The project object and the proxy settings (no proxy at first).
   FScript = std::make_unique<TSetupScript>();
+  FProxy = std::make_unique<TNvHttpProxy>();
   // The command line is split now only to know whether messages may block;
   // the switches take effect in their own step below.
   std::vector<std::wstring> args = SplitCommandLine(GetCommandLineW());
@@ -212,7 +195,7 @@ void TMainForm::StartUp() {
     stream.Rewind();
     FScript->LoadFromStream(stream, 0);
   } catch (const std::exception& e) {
-    FailDamaged(ErrorText(e));
+    FailDamaged(ExceptionMessage(e));
   }
   TSetupBaseInfo& info = *FScript->BaseInfo();
   // 7.-10.
@@ -248,7 +231,7 @@ void TMainForm::StartUp() {
     LoadIconImage();
     LoadLicenseText();
   } catch (const std::exception& e) {
-    FailDamaged(ErrorText(e));
+    FailDamaged(ExceptionMessage(e));
   }
 
   // 13. Stretch the folder row.
@@ -291,12 +274,12 @@ void TMainForm::FailDamaged(const std::wstring& cause) {
 }
 
 bool TMainForm::ResourceExists(const std::wstring& name) const {
-  std::string ansi = ToAnsi(name);
+  std::string ansi = WideToAnsi(name);
   return FindResourceA(FPackageHandle, ansi.c_str(), MAKEINTRESOURCEA(PackageResourceType)) != nullptr;
 }
 
 bool TMainForm::ReadResource(const std::wstring& name, TMemoryStream& stream) {
-  std::string ansi = ToAnsi(name);
+  std::string ansi = WideToAnsi(name);
   HRSRC res = FindResourceA(FPackageHandle, ansi.c_str(), MAKEINTRESOURCEA(PackageResourceType));
   if (!res) throw EResNotFound(Format(L"Resource %s not found", {name}));
   HGLOBAL global = LoadResource(FPackageHandle, res);
@@ -350,7 +333,7 @@ std::wstring TMainForm::DecodeLicenseText(const std::string& bytes) {
   } else if (bytes.size() >= 3 && u8(0) == 0xEF && u8(1) == 0xBB && u8(2) == 0xBF) {
     text = Utf8Decode(bytes.substr(3));
   } else {
-    text = AnsiToText(bytes);
+    text = AnsiToWide(bytes);
   }
   std::wstring out;
   size_t i = 0, n = text.size();
@@ -402,9 +385,7 @@ void TMainForm::cbLicenseClick() { UpdateInstallButton(); }
 
 void TMainForm::lblLicenseClick() { TLicenseForm::Execute(this, FLicenseText); }
 
-void TMainForm::lblProxyClick() {
-  ReportMessage(L"代理服务器设置暂不可用。");
-}
+void TMainForm::lblProxyClick() { TIndyProxySettingsForm::Execute(this, FProxy.get()); }
 
 void TMainForm::imgMinimizeClick() {
   if (Application) Application->Minimize();
@@ -427,7 +408,7 @@ void TMainForm::WMRunApp() {
   try {
     RunPrograms();
   } catch (const std::exception& e) {
-    if (FSilentInstall) TNvSysfn::WriteStdOut(ErrorText(e));
+    if (FSilentInstall) TNvSysfn::WriteStdOut(ExceptionMessage(e));
   }
   ExitSetup(kExitOk);
 }

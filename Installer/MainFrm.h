@@ -18,7 +18,9 @@
 
 class TSetupScript;
 class TSetupFile;
+class TNvHttp;
 class TNvHttpProxy;
+enum TWorkMode : int;
 
 // Posted by the run button: start the run entries and end the process.
 constexpr UINT WM_RUNAPP = WM_USER + 1;  // 1025
@@ -127,13 +129,26 @@ public:
   void ShowDoneLayout();
   // Back to the idle look and state 0.
   void RestoreIdleLayout();
-  // Online stub: fetch the full package and switch to it; true when the full
-  // project is loaded, false with the idle look back.
+  // Online stub: fetch the full package (through FProxy, copied into
+  // GlobalHttpProxy) into a temporary file, open it for its resources as the
+  // package and load its project; true when the full project is loaded. A
+  // failed fetch shows the online-failure dialog ("退出安装" ends the process
+  // with kExitDownloadFailed, "重试" returns false with the idle look back,
+  // also under "/Auto"); under "/Silent" it is a line on standard output and
+  // the end with kExitDownloadFailed. A file that is not a full package gives
+  // "安装包错误。" (and any other error its message): false with the idle look,
+  // or the end with kExitDownloadFailed under "/Silent" and "/Auto".
   bool DownloadFullPackage();
+  // The download's progress on pbProgress (its maximum is the declared
+  // length, 0 when unknown); both let pending window messages through.
+  void HttpWorkBegin(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax);
+  void HttpWork(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCount);
+  void HttpWorkEnd(TNvHttp* Sender, TWorkMode AWorkMode);
   // After a finished install: the visit of the project's GotoUrl.
   void VisitGotoUrl();
   // The address with "rcode=%s" from the digits after the first "_" of the
-  // program's file name (unchanged when there are none).
+  // program's file name (command-line argument 0, without folder and
+  // extension), after "?" or "&"; unchanged when there are none.
   std::wstring AppendRCode(const std::wstring& address) const;
 
   // ---- install operations (Op*.cpp), in calling order ----
@@ -194,7 +209,7 @@ private:
   // A failed operation: message, idle look (or exit under "/Silent"/"/Auto").
   void FailInstall(const std::wstring& message);
 
-  TNvHttpProxy* FProxy = nullptr;  // owned; the proxy settings edited through lblProxy
+  std::unique_ptr<TNvHttpProxy> FProxy;  // the proxy settings edited through lblProxy
   HMODULE FPackageHandle = nullptr;
   uint8_t FInstallState = 0;  // 0 idle, 1 installing, 2 done
   bool FAutoInstall = false;

@@ -33,7 +33,7 @@ public:
 // call, freed at program end.
 TNvHttpProxy* GlobalHttpProxy();
 
-enum TWorkMode { wmRead, wmWrite };
+enum TWorkMode : int { wmRead, wmWrite };
 
 class TNvHttp;
 
