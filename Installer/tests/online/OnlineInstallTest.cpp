@@ -1,0 +1,403 @@
+// Online stubs made by the package builder, started as a customer starts
+// them: the full package is fetched from the loopback test server (directly
+// or through tinyproxy) and installed; failed fetches and wrong packages are
+// answered in their dialogs as a user answers them.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "DownloadFailureFrm.h"
+#include "ExitCodes.h"
+#include "IndyProxySettingsFrm.h"
+#include "MainFrm.h"
+#include "NvSysUtils.h"
+#include "OnlineTestSupport.h"
+#include "UiTestSupport.h"
+
+using namespace nvonline;
+using uitest::Control;
+using uitest::Press;
+using uitest::Text;
+using uitest::TSetup;
+using uitest::Visible;
+using uitest::WaitTop;
+using uitest::WaitUntil;
+
+namespace {
+
+constexpr DWORD kWait = 30000;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
+class Online : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(Net().Values.empty()) << "the loopback servers are not running: no net.ini in " << Net().Dir;
+  }
+};
+
+// The stub's window, started without arguments.
+struct TStub {
+  explicit TStub(const std::wstring& exe, const std::wstring& args = L"") : Setup(exe, args) {
+    Main = WaitTop(Setup.Pid(), L"TMainForm", kWait);
+  }
+  ~TStub() { Setup.Kill(); }
+  TSetup Setup;
+  HWND Main = nullptr;
+  HWND C(int id) const { return Control(Main, id); }
+  // The idle look of an online stub titled title.
+  void ExpectIdle(const std::wstring& title) const {
+    EXPECT_TRUE(IsWindowEnabled(Main));
+    EXPECT_EQ(Text(C(idLblAppTitle)), title);
+    EXPECT_TRUE(Visible(C(idBtnInstall)));
+    EXPECT_TRUE(Visible(C(idEdtDestDir)));
+    EXPECT_TRUE(Visible(C(idLblVersion)));
+    EXPECT_TRUE(Visible(C(idLblProxy)));
+    EXPECT_FALSE(Visible(C(idPbProgress)));
+    EXPECT_FALSE(Visible(C(idLblWait)));
+  }
+  HWND WaitFailureDialog() const { return WaitTop(Setup.Pid(), L"TDownloadFailureForm", kWait); }
+  // The setup shows the idle look control by control: wait for all of it.
+  bool WaitIdle() const {
+    return WaitUntil(
+        [&] {
+          return IsWindowEnabled(Main) && Visible(C(idBtnInstall)) && Visible(C(idEdtDestDir)) &&
+                 Visible(C(idLblProxy)) && !Visible(C(idPbProgress)) && !Visible(C(idLblWait));
+        },
+        kWait);
+  }
+};
+
+// A key pressed in a dialog, once its own control has the focus.
+void PressKeyIn(HWND dialog, WORD key) {
+  HWND focus = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        focus = uitest::FocusOf(dialog);
+        return focus && GetAncestor(focus, GA_ROOT) == dialog;
+      },
+      5000));
+  uitest::PostKey(focus, key);
+}
+
+std::wstring ClipboardUnicode() {
+  std::wstring text = L"<none>";
+  if (!OpenClipboard(nullptr)) return L"<cannot open>";
+  if (HANDLE h = GetClipboardData(CF_UNICODETEXT)) {
+    text = static_cast<const wchar_t*>(GlobalLock(h));
+    GlobalUnlock(h);
+  }
+  CloseClipboard();
+  return text;
+}
+
+std::string ClipboardAnsi() {
+  std::string text = "<none>";
+  if (!OpenClipboard(nullptr)) return "<cannot open>";
+  if (HANDLE h = GetClipboardData(CF_TEXT)) {
+    text = static_cast<const char*>(GlobalLock(h));
+    GlobalUnlock(h);
+  }
+  CloseClipboard();
+  return text;
+}
+
+std::string Ansi(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
+  out.resize(out.size() - 1);
+  return out;
+}
+
+// The setup programs started by these tests trust the test CA.
+const auto* const gTrustedTestCa = ::testing::AddGlobalTestEnvironment(new nvnet::TTrustedTestCa);
+
+}  // namespace
+
+TEST_F(Online, SilentStubDownloadsTheFullPackageAndInstallsItAsAFullPackageDoes) {
+  TOnlineProduct product(L"online-silent", L"在线静默");
+  ASSERT_TRUE(uitest::IsFile(product.StubPath));
+  // The stub carries the small project only: none of the file contents.
+  EXPECT_LT(nvtest::ReadBytes(product.StubPath).size() + 150000, nvtest::ReadBytes(product.FullPath).size());
+
+  EXPECT_EQ(nvtest::RunSetup(product.StubPath, L"/Silent"), kExitOk);
+  EXPECT_TRUE(product.Installed());
+  EXPECT_TRUE(uitest::IsFile(product.App + L"Uninstall.da1"));
+  EXPECT_TRUE(uitest::IsFile(product.App + L"Uninstall.da2"));
+  EXPECT_EQ(nvtest::RegString(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(product.Package->Info().GUID),
+                              L"InstallLocation"),
+            product.App);
+  EXPECT_TRUE(Contains(RequestLog(), "GET /files/online-silent.exe\n"));
+  // The run path ends the process without destroying the window: the
+  // downloaded package stays in the temporary folder, byte for byte.
+  std::wstring downloaded = NewestDownloadedFile();
+  ASSERT_FALSE(downloaded.empty());
+  EXPECT_EQ(nvtest::ReadBytes(downloaded), nvtest::ReadBytes(product.FullPath));
+  DeleteFileW(downloaded.c_str());
+}
+
+TEST_F(Online, DownloadedOnlineStubIsAPackageErrorAndTheWindowIsIdleAgain) {
+  // The other product's stub is served in place of a full package.
+  TOnlineProduct other(L"online-other", L"另一个", L"", false);
+  CopyFileW(other.StubPath.c_str(), (ServedDir() + L"online-other-stub.exe").c_str(), FALSE);
+  TOnlineProduct product(L"online-wrong", L"错误包", HttpUrl(L"/files/online-other-stub.exe"));
+
+  {
+    TStub stub(product.StubPath);
+    ASSERT_NE(stub.Main, nullptr);
+    Press(stub.C(idBtnInstall));
+    HWND box = uitest::WaitMessageBox(stub.Setup.Pid(), kWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(Contains(uitest::AllTexts(box), L"安装包错误。")) << Utf8Encode(uitest::AllTexts(box));
+    uitest::Screenshot(L"online-package-error");
+    uitest::AnswerMessageBox(box);
+    ASSERT_TRUE(stub.WaitIdle());
+    stub.ExpectIdle(L"错误包");
+    EXPECT_FALSE(uitest::IsDir(product.App + L"data"));
+    // A second try downloads again (under a new name) and fails the same way.
+    std::wstring first = NewestDownloadedFile();
+    Press(stub.C(idBtnInstall));
+    box = uitest::WaitMessageBox(stub.Setup.Pid(), kWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(NewestDownloadedFile(), first);
+    uitest::AnswerMessageBox(box);
+    ASSERT_TRUE(stub.WaitIdle());
+  }
+
+  TSetup silent(product.StubPath, L"/Silent");
+  ASSERT_TRUE(silent.WaitExit(kWait));
+  EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
+  // Standard output is in the system's ANSI code page.
+  EXPECT_TRUE(Contains(silent.Output(), Ansi(L"安装包错误。"))) << silent.Output();
+  EXPECT_FALSE(uitest::IsFile(product.App + L"readme.txt"));
+  DeleteFileW((ServedDir() + L"online-other-stub.exe").c_str());
+}
+
+TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
+  // The full package is not on the server at first.
+  TOnlineProduct product(L"online-retry", L"重试产品", HttpUrl(L"/files/online-retry.exe?来源=测试"), false);
+  TStub stub(product.StubPath);
+  ASSERT_NE(stub.Main, nullptr);
+  Press(stub.C(idBtnInstall));
+  HWND dialog = stub.WaitFailureDialog();
+  ASSERT_NE(dialog, nullptr);
+  uitest::Screenshot(L"online-failure-dialog");
+
+  EXPECT_EQ(Text(dialog), L"重试产品 在线安装失败");
+  RECT client{};
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right, 534);
+  EXPECT_EQ(client.bottom, 261);
+  EXPECT_EQ(Text(Control(dialog, TDownloadFailureForm::idMemUrl)), product.Url);
+  EXPECT_EQ(Text(Control(dialog, TDownloadFailureForm::idTntLabel2)), L"您的电脑可能没有连接到互联网，在线安装失败。");
+  EXPECT_EQ(Text(Control(dialog, TDownloadFailureForm::idTntLabel1)),
+            L"如果您是通过代理服务器上网的，您可以点击【重试】按钮返回到首页设置代理服务器。");
+  EXPECT_EQ(Text(Control(dialog, TDownloadFailureForm::idTntLabel3)),
+            L"您还可以使用以下地址下载离线安装包，然后运行离线安装包进行安装。");
+  struct {
+    int Id;
+    const wchar_t* Caption;
+    int Left, Width;
+  } buttons[] = {{TDownloadFailureForm::idBtnBrowser, L"使用浏览器下载", 0, 137},
+                 {TDownloadFailureForm::idBtnCopy, L"复制到剪贴板", 144, 121},
+                 {TDownloadFailureForm::idBtnOk, L"退出安装", 368, 75},
+                 {TDownloadFailureForm::idBtnCancel, L"重试", 451, 75}};
+  for (const auto& b : buttons) {
+    HWND button = Control(dialog, b.Id);
+    EXPECT_EQ(Text(button), b.Caption);
+    RECT r = uitest::RectInParent(button);
+    EXPECT_EQ(r.left, b.Left) << Utf8Encode(b.Caption);
+    EXPECT_EQ(r.right - r.left, b.Width) << Utf8Encode(b.Caption);
+  }
+  EXPECT_FALSE(IsWindowEnabled(stub.Main));
+
+  // The address goes to the clipboard as Unicode and as ANSI text. The
+  // clipboard is read once the setup has changed it (reading it meanwhile
+  // would keep it open against the setup).
+  if (OpenClipboard(nullptr)) {
+    EmptyClipboard();
+    CloseClipboard();
+  }
+  const DWORD sequence = GetClipboardSequenceNumber();
+  Press(Control(dialog, TDownloadFailureForm::idBtnCopy));
+  EXPECT_TRUE(WaitUntil([&] { return GetClipboardSequenceNumber() != sequence; }, 5000));
+  Sleep(300);
+  EXPECT_EQ(ClipboardUnicode(), product.Url);
+  EXPECT_EQ(ClipboardAnsi(), Ansi(product.Url));
+  EXPECT_EQ(uitest::FindTop(stub.Setup.Pid(), L"#32770"), nullptr);
+  EXPECT_TRUE(IsWindowVisible(dialog));
+
+  // The browser button hands the address to the default handler.
+  {
+    const std::wstring log = product.Root + L"browser.log";
+    TBrowserStandIn browser(log);
+    Press(Control(dialog, TDownloadFailureForm::idBtnBrowser));
+    ASSERT_TRUE(nvtest::WaitForLine(log, L"browser end", kWait));
+    const std::vector<std::wstring> lines = nvtest::ReadLines(log);
+    ASSERT_EQ(lines.size(), 2u);  // started once
+    EXPECT_TRUE(Contains(lines[0], L"\"" + product.Url + L"\"")) << Utf8Encode(lines[0]);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+  }
+
+  Press(Control(dialog, TDownloadFailureForm::idBtnCancel));
+  ASSERT_TRUE(stub.WaitIdle());
+  stub.ExpectIdle(L"重试产品");
+
+  // The package is there now: the second press downloads and installs it.
+  ASSERT_TRUE(CopyFileW(product.FullPath.c_str(), (ServedDir() + product.ServedName).c_str(), FALSE));
+  Press(stub.C(idBtnInstall));
+  ASSERT_TRUE(WaitUntil([&] { return Text(stub.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  EXPECT_TRUE(product.Installed());
+  Press(stub.C(idBtnRunApp));
+  ASSERT_TRUE(stub.Setup.WaitExit(kWait));
+  EXPECT_EQ(stub.Setup.ExitCode(), kExitOk);
+}
+
+TEST_F(Online, FailureDialogEscapeAndCloseBoxRetryWhileExitAndEnterLeave) {
+  TOnlineProduct product(L"online-exit", L"退出产品", HttpUrl(L"/status?code=500"), false);
+  for (int way = 0; way < 4; ++way) {
+    TStub stub(product.StubPath);
+    ASSERT_NE(stub.Main, nullptr);
+    Press(stub.C(idBtnInstall));
+    HWND dialog = stub.WaitFailureDialog();
+    ASSERT_NE(dialog, nullptr) << way;
+    switch (way) {
+      case 0:
+        PressKeyIn(dialog, VK_ESCAPE);
+        break;
+      case 1:
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        break;
+      case 2:
+        Press(Control(dialog, TDownloadFailureForm::idBtnOk));
+        break;
+      default:
+        PressKeyIn(dialog, VK_RETURN);
+        break;
+    }
+    if (way < 2) {
+      ASSERT_TRUE(stub.WaitIdle()) << way;
+      stub.ExpectIdle(L"退出产品");
+      EXPECT_FALSE(stub.Setup.WaitExit(0));
+    } else {
+      ASSERT_TRUE(stub.Setup.WaitExit(kWait)) << way;
+      EXPECT_EQ(stub.Setup.ExitCode(), kExitDownloadFailed) << way;
+    }
+  }
+  // Under "/Auto" the dialog is asked as well; "重试" leaves the window idle.
+  {
+    TStub autoRun(product.StubPath, L"/Auto");
+    HWND dialog = autoRun.WaitFailureDialog();
+    ASSERT_NE(dialog, nullptr);
+    Press(Control(dialog, TDownloadFailureForm::idBtnCancel));
+    ASSERT_TRUE(autoRun.WaitIdle());
+    autoRun.ExpectIdle(L"退出产品");
+    EXPECT_FALSE(autoRun.Setup.WaitExit(0));
+  }
+  // Under "/Silent" no dialog: the failure is a line on standard output.
+  TSetup silent(product.StubPath, L"/Silent");
+  ASSERT_TRUE(silent.WaitExit(kWait));
+  EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
+  EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + product.Url + L"："))) << silent.Output();
+}
+
+TEST_F(Online, ProxySetInTheDialogIsUsedByTheNextDownload) {
+  TOnlineProduct product(L"online-proxy", L"代理产品");
+  TStub stub(product.StubPath);
+  ASSERT_NE(stub.Main, nullptr);
+  using F = TIndyProxySettingsForm;
+  auto openDialog = [&] {
+    uitest::ClickAt(stub.C(idLblProxy));
+    return WaitTop(stub.Setup.Pid(), L"TIndyProxySettingsForm", kWait);
+  };
+
+  // A proxy without an address is refused; Cancel then keeps the record.
+  HWND dialog = openDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(SendMessageW(Control(dialog, F::idRbNoProxy), BM_GETCHECK, 0, 0), 0);
+  Press(Control(dialog, F::idRbUseProxy));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Control(dialog, F::idEdtProxyAddress)) != FALSE; }, 5000));
+  uitest::TypeText(Control(dialog, F::idEdtProxyAddress), L"   ");
+  Press(Control(dialog, F::idBtnOk));
+  HWND box = uitest::WaitMessageBox(stub.Setup.Pid(), kWait);
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(Contains(uitest::AllTexts(box), L"服务器地址不能为空，请重新输入。"));
+  uitest::AnswerMessageBox(box);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kWait));
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  Press(Control(dialog, F::idBtnCancel));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, kWait));
+
+  dialog = openDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(SendMessageW(Control(dialog, F::idRbNoProxy), BM_GETCHECK, 0, 0), 0);
+  EXPECT_EQ(Text(Control(dialog, F::idEdtProxyAddress)), L"");
+  Press(Control(dialog, F::idRbUseProxy));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Control(dialog, F::idEdtProxyAddress)) != FALSE; }, 5000));
+  uitest::TypeText(Control(dialog, F::idEdtProxyAddress), Net().W("proxy"));
+  uitest::TypeText(Control(dialog, F::idEdtProxyPort), Net().W("proxyport"));
+  uitest::TypeText(Control(dialog, F::idEdtProxyUser), Net().W("proxyuser"));
+  uitest::TypeText(Control(dialog, F::idEdtProxyPassword), Net().W("proxypassword"));
+  uitest::Screenshot(L"online-proxy-dialog");
+  Press(Control(dialog, F::idBtnOk));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, kWait));
+
+  const std::string before = ProxyLog();
+  Press(stub.C(idBtnInstall));
+  ASSERT_TRUE(WaitUntil([&] { return Text(stub.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  EXPECT_TRUE(product.Installed());
+  const std::string after = ProxyLog();
+  ASSERT_GE(after.size(), before.size());
+  EXPECT_TRUE(Contains(after.substr(before.size()), "GET " + Utf8Encode(product.Url))) << after.substr(before.size());
+  Press(stub.C(idBtnRunApp));
+  ASSERT_TRUE(stub.Setup.WaitExit(kWait));
+  EXPECT_EQ(stub.Setup.ExitCode(), kExitOk);
+}
+
+TEST_F(Online, HttpsDownloadNeedsAServerCertificateFromATrustedRoot) {
+  ASSERT_TRUE(nvnet::TTrustedTestCa::Added());
+  // The scheme's letter case does not matter.
+  TOnlineProduct trusted(L"online-tls", L"加密下载",
+                         L"HTTPS://localhost:" + Net().W("https") + L"/files/online-tls.exe");
+  EXPECT_EQ(nvtest::RunSetup(trusted.StubPath, L"/Silent"), kExitOk);
+  EXPECT_TRUE(trusted.Installed());
+
+  // A forged server: the same package, a certificate of an authority nobody trusts.
+  TOnlineProduct forged(L"online-forged", L"伪造服务器",
+                        L"https://localhost:" + Net().W("https-untrusted") + L"/files/online-forged.exe");
+  TSetup silent(forged.StubPath, L"/Silent");
+  ASSERT_TRUE(silent.WaitExit(kWait));
+  EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
+  EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + forged.Url + L"："))) << silent.Output();
+  EXPECT_FALSE(uitest::IsFile(forged.App + L"readme.txt"));
+}
+
+TEST_F(Online, ProgressBarFollowsTheDownload) {
+  TOnlineProduct product(L"online-slow", L"慢速下载", HttpUrl(L"/slowfiles/online-slow.exe"));
+  const int size = static_cast<int>(nvtest::ReadBytes(product.FullPath).size());
+  TStub stub(product.StubPath);
+  ASSERT_NE(stub.Main, nullptr);
+  Press(stub.C(idBtnInstall));
+  // The bar's range is the declared length; its position moves with the
+  // bytes while the window keeps answering.
+  HWND bar = stub.C(idPbProgress);
+  int seenMax = 0, between = 0;
+  WaitUntil(
+      [&] {
+        int max = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+        int pos = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+        if (max == size) {
+          seenMax = max;
+          if (pos > 0 && pos < size) ++between;
+        }
+        return Text(stub.C(idLblAppTitle)) == L"安装完成";
+      },
+      60000);
+  EXPECT_EQ(seenMax, size);
+  EXPECT_GE(between, 2);
+  ASSERT_TRUE(WaitUntil([&] { return Text(stub.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  EXPECT_TRUE(product.Installed());
+}

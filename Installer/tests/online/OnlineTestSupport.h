@@ -1,0 +1,63 @@
+// Support for the online tests: online stubs and their full packages made by
+// the package builder, the full package served by the loopback test server
+// (netserver.py), and what the server and the proxy saw.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "InstallTestSupport.h"
+#include "NetTestEnv.h"
+
+namespace nvonline {
+
+const nvnet::TNetConfig& Net();
+// "http://127.0.0.1:<port><path>" of the plain test server.
+std::wstring HttpUrl(const std::wstring& path);
+
+// A product built as a full package (served as /files/<name>.exe) and an
+// online stub that downloads it. Two text files, one in a subfolder, and a
+// registry value.
+struct TOnlineProduct {
+  // name: unique per test (folders, served file name); the stub fetches url
+  // when given, else the served full package.
+  TOnlineProduct(const std::wstring& name, const std::wstring& title, const std::wstring& url = L"",
+                 bool serveFull = true);
+  ~TOnlineProduct();
+  std::wstring Root;        // C:\nvops-tests\<name>\ (trailing backslash)
+  std::wstring App;         // the default installation folder (trailing backslash)
+  std::wstring FullPath;    // the full package in the served folder (or under Root)
+  std::wstring StubPath;    // Root + "setup.exe"
+  std::wstring ServedName;  // "<name>.exe"
+  std::wstring Url;         // what the stub fetches
+  std::wstring RegKey;      // HKCU key of the registry value
+  std::unique_ptr<nvtest::TTestPackage> Package;
+  // The installed files and registry value are there with their content.
+  bool Installed() const;
+};
+
+// For its lifetime the default handler of "http" addresses (the browser) is
+// the probe program, which appends "browser begin|<folder>|<command line>"
+// to log.
+class TBrowserStandIn {
+public:
+  explicit TBrowserStandIn(const std::wstring& log);
+  ~TBrowserStandIn();
+  TBrowserStandIn(const TBrowserStandIn&) = delete;
+  TBrowserStandIn& operator=(const TBrowserStandIn&) = delete;
+
+private:
+  std::wstring FOld;
+};
+
+// The served folder, as a Wine path with a trailing backslash.
+std::wstring ServedDir();
+// The lines the test servers logged so far ("GET /path?query").
+std::string RequestLog();
+std::string ProxyLog();
+// Newest temporary "{GUID}.exe" files (full path), most recent first.
+std::wstring NewestDownloadedFile();
+
+}  // namespace nvonline
