@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: set up the machine, build everything, build the example's
-# full package and online stub with setup-builder, and install the full
-# package under Wine with "/Silent", showing what it installed.
+# full package and online stub with setup-builder, install the full package
+# under Wine with "/Silent", showing what it installed, then install again
+# through the online stub, which downloads the full package from a local
+# HTTP server (the address the example's project names: 127.0.0.1:8080).
 #
 # Packages for customers use the 32-bit runtime (build/win32); this machine
 # cannot run 32-bit code, so the install shown here uses its 64-bit twin.
@@ -26,11 +28,18 @@ echo "== packages with the product runtime (32-bit)"
 "$builder" build "$stage/project.xml" --runtime build/win32/Installer/Setup.exe --out "$out/product"
 echo "== packages with the 64-bit twin, for the install under Wine"
 "$builder" build "$stage/project.xml" --runtime build/win64/Installer/Setup.exe --out "$out/twin" --quiet
-"$builder" inspect "$out/product/DemoAppSetup.exe" | head -n 20
+# (through a file: head would end the pipe early, and pipefail would end the script)
+"$builder" inspect "$out/product/DemoAppSetup.exe" >"$out/inspect.txt"
+head -n 20 "$out/inspect.txt"
 
 env_dir="$root/$out/wine-env"
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
+  ./scripts/wine-prefix.sh stop "$env_dir"
+}
 ./scripts/wine-prefix.sh start "$env_dir"
-trap './scripts/wine-prefix.sh stop "$env_dir"' EXIT
+trap cleanup EXIT
 echo "== install: DemoAppSetup.exe /Silent"
 set +e
 ./scripts/wine-run.sh "$env_dir" "$out/twin/DemoAppSetup.exe" /Silent
@@ -45,4 +54,25 @@ echo "== installed in C:\\Program Files (x86)\\NvDemo\\演示程序"
 # (reg query prints non-ASCII text as "?"; the values themselves are UTF-16.)
 echo "== uninstall entry (the 32-bit view)"
 wine reg query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\{6C1D3F0E-5A7B-4E29-9D84-2B1F7A3C9E51}_lm' | tr -d '\r'
+[ "$code" -eq 0 ] || exit "$code"
+
+echo "== online stub: DemoAppSetupOnline.exe /Silent (the full package served on 127.0.0.1:8080)"
+ls -l "$out/twin/DemoAppSetupOnline.exe" "$out/twin/DemoAppSetup.exe"
+python3 -m http.server 8080 --bind 127.0.0.1 --directory "$out/twin" >"$out/http.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 50); do
+  if python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8080), 1).close()' 2>/dev/null; then break; fi
+  sleep 0.1
+done
+# The first install's files go, so that the listing below shows what the stub installed.
+rm -rf "$app"
+set +e
+./scripts/wine-run.sh "$env_dir" "$out/twin/DemoAppSetupOnline.exe" /Silent
+code=$?
+set -e
+echo "exit code: $code"
+echo "== requests the server answered"
+grep -o '"GET [^"]*" [0-9]*' "$out/http.log" || true
+echo "== installed again in C:\\Program Files (x86)\\NvDemo\\演示程序"
+(cd "$app" && find . -type f | sort | xargs -d '\n' ls -l)
 exit "$code"
