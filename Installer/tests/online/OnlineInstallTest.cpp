@@ -249,7 +249,7 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
   // The package is there now: the second press downloads and installs it.
   ASSERT_TRUE(CopyFileW(product.FullPath.c_str(), (ServedDir() + product.ServedName).c_str(), FALSE));
   Press(stub.C(idBtnInstall));
-  ASSERT_TRUE(WaitUntil([&] { return Text(stub.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  ASSERT_TRUE(uitest::WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
   Press(stub.C(idBtnRunApp));
   ASSERT_TRUE(stub.Setup.WaitExit(kWait));
@@ -347,7 +347,7 @@ TEST_F(Online, ProxySetInTheDialogIsUsedByTheNextDownload) {
 
   const std::string before = ProxyLog();
   Press(stub.C(idBtnInstall));
-  ASSERT_TRUE(WaitUntil([&] { return Text(stub.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  ASSERT_TRUE(uitest::WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
   const std::string after = ProxyLog();
   ASSERT_GE(after.size(), before.size());
@@ -398,6 +398,6 @@ TEST_F(Online, ProgressBarFollowsTheDownload) {
       60000);
   EXPECT_EQ(seenMax, size);
   EXPECT_GE(between, 2);
-  ASSERT_TRUE(WaitUntil([&] { return Text(stub.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  ASSERT_TRUE(uitest::WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
 }

@@ -76,7 +76,7 @@ TEST(Driver, InteractiveInstallRunsToTheDoneLookAndTheRunButtonEndsWithZero) {
   ASSERT_NE(r.Main, nullptr);
   TypeText(r.C(idEdtDestDir), dest + L"  ");  // trailing blanks are trimmed
   Press(r.C(idBtnInstall));
-  ASSERT_TRUE(WaitUntil([&] { return Text(r.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
   EXPECT_TRUE(Visible(r.C(idBtnRunApp)));
   EXPECT_FALSE(Visible(r.C(idPbProgress)));
   EXPECT_FALSE(Visible(r.C(idBtnInstall)));
@@ -260,7 +260,7 @@ TEST(Driver, CopyFailureDialogRetryAfterTheFileIsReleased) {
   EXPECT_FALSE(r.Setup->WaitExit(0));
   CloseHandle(lock);
   Press(Control(dialog, TCopyFileFailureForm::idBtnRetry));
-  ASSERT_TRUE(WaitUntil([&] { return Text(r.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+  ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
   EXPECT_TRUE(Enabled(r.Main));
   EXPECT_EQ(ReadBytes(dest + L"locked.txt"), "new content");
   // Closing after a finished install ends with 0.
@@ -299,7 +299,7 @@ TEST(Driver, CopyFailureEscapeIgnoresAndTheCloseBoxExits) {
           },
           5000));
       PostKey(focus, VK_ESCAPE);
-      ASSERT_TRUE(WaitUntil([&] { return Text(r.C(idLblAppTitle)) == L"安装完成"; }, 60000));
+      ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
       EXPECT_EQ(ReadBytes(dest + L"after.txt"), "after");
     }
     CloseHandle(lock);

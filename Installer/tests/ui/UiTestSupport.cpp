@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "MainFrm.h"
 #include "NvStream.h"
 #include "NvSysUtils.h"
 #include "PackageFormat.h"
@@ -316,6 +317,15 @@ HWND FocusOf(HWND wnd) {
   info.cbSize = sizeof(info);
   if (!GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &info)) return nullptr;
   return info.hwndFocus;
+}
+
+bool WaitDoneLook(HWND main, DWORD ms) {
+  return WaitUntil(
+      [&] {
+        return Text(Control(main, idLblAppTitle)) == L"安装完成" && Visible(Control(main, idBtnRunApp)) &&
+               !Visible(Control(main, idPbProgress)) && !Visible(Control(main, idLblWait));
+      },
+      ms);
 }
 
 HWND WaitMessageBox(DWORD pid, DWORD ms) { return WaitTop(pid, L"#32770", ms); }

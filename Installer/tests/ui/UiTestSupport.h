@@ -94,6 +94,10 @@ void TypeText(HWND edit, const std::wstring& text);
 void PostKey(HWND wnd, WORD key);
 // The keyboard focus of the thread that owns wnd.
 HWND FocusOf(HWND wnd);
+// Waits up to ms for the main window's whole done look: the title "安装完成",
+// the run button shown, the progress bar and wait line hidden (the setup
+// changes them one by one).
+bool WaitDoneLook(HWND main, DWORD ms);
 // The information box of pid: waits for it and returns its text.
 HWND WaitMessageBox(DWORD pid, DWORD ms);
 void AnswerMessageBox(HWND box);
