@@ -45,6 +45,7 @@ void TMainForm::CreateShortcuts() {
     const std::wstring name = TSetupfn::ExpandConstants(item->Name);
     const std::wstring workDir = TSetupfn::ExpandConstants(item->WorkDir);
     const std::wstring saveDir = TSetupfn::ExpandConstants(item->SaveDir);
+    const std::wstring iconFile = TSetupfn::ExpandConstants(item->IconFile);
     const std::wstring linkPath = IncludeTrailingBackslash(saveDir) + name + L".lnk";
 
     TComPtr<IShellLinkW> link;
@@ -55,6 +56,8 @@ void TMainForm::CreateShortcuts() {
     if (FAILED(hr)) RaiseComError(L"Querying IPersistFile of the shell link", hr);
     link->SetPath(dstFile.c_str());
     link->SetWorkingDirectory(workDir.c_str());
+    // The first icon of IconFile; without one the link shows its target's icon.
+    if (!iconFile.empty()) link->SetIconLocation(iconFile.c_str(), 0);
 
     // The link's folder ({group} above all) is the product's own: nobody else
     // creates it. A folder that cannot be made leaves the save to fail.

@@ -18,6 +18,8 @@ struct TLinkRead {
   bool Loaded = false;
   std::wstring Target;
   std::wstring WorkDir;
+  std::wstring IconFile;
+  int IconIndex = -1;
 };
 
 TLinkRead ReadLink(const std::wstring& path) {
@@ -37,6 +39,9 @@ TLinkRead ReadLink(const std::wstring& path) {
       buffer[0] = 0;
       link->GetWorkingDirectory(buffer, MAX_PATH);
       r.WorkDir = buffer;
+      buffer[0] = 0;
+      link->GetIconLocation(buffer, MAX_PATH, &r.IconIndex);
+      r.IconFile = buffer;
     }
     file->Release();
   }
@@ -61,7 +66,7 @@ TEST(InstallShortcuts, LinksCarryTargetAndWorkingFolderAndTheirFolderIsCreated) 
   pkg.AddFile(L"{app}", L"Tool.exe", ReadBytes(ProbeExe()));
   pkg.AddFile(L"{app}work", L"keep.txt", "keep");
   pkg.AddShortCut(L"{group}", L"Tool", L"{app}Tool.exe", L"{app}work");
-  pkg.AddShortCut(L"{app}links\\deeper", L"Deep", L"{app}\\Tool.exe", L"{app}");
+  pkg.AddShortCut(L"{app}links\\deeper", L"Deep", L"{app}\\Tool.exe", L"{app}")->IconFile = L"{app}Tool.exe";
   pkg.AddShortCut(L"{desktop}", L"NvOps Desktop " + id, L"{app}Tool.exe", L"{app}work");
   const std::wstring exe = root + L"NvOpsShortcuts.exe";
   pkg.Build(exe);
@@ -69,12 +74,13 @@ TEST(InstallShortcuts, LinksCarryTargetAndWorkingFolderAndTheirFolderIsCreated) 
   ASSERT_EQ(RunSetup(exe, L"/Silent"), kExitOk);
 
   struct TExpect {
-    std::wstring Link, Target, WorkDir;
+    std::wstring Link, Target, WorkDir, IconFile;
   };
+  // Only the link with an IconFile names an icon (the first of that file).
   const std::vector<TExpect> expected = {
-      {ShellFolder(CSIDL_COMMON_PROGRAMS) + title + L"\\Tool.lnk", app + L"Tool.exe", app + L"work"},
-      {app + L"links\\deeper\\Deep.lnk", app + L"Tool.exe", app},
-      {ShellFolder(CSIDL_DESKTOP) + L"NvOps Desktop " + id + L".lnk", app + L"Tool.exe", app + L"work"},
+      {ShellFolder(CSIDL_COMMON_PROGRAMS) + title + L"\\Tool.lnk", app + L"Tool.exe", app + L"work", L""},
+      {app + L"links\\deeper\\Deep.lnk", app + L"Tool.exe", app, app + L"Tool.exe"},
+      {ShellFolder(CSIDL_DESKTOP) + L"NvOps Desktop " + id + L".lnk", app + L"Tool.exe", app + L"work", L""},
   };
   std::wstring list;
   for (const auto& e : expected) {
@@ -85,6 +91,10 @@ TEST(InstallShortcuts, LinksCarryTargetAndWorkingFolderAndTheirFolderIsCreated) 
     EXPECT_TRUE(_wcsicmp(r.Target.c_str(), e.Target.c_str()) == 0)
         << std::string(r.Target.begin(), r.Target.end());
     EXPECT_EQ(r.WorkDir, e.WorkDir);
+    EXPECT_EQ(r.IconFile, e.IconFile);
+    if (!e.IconFile.empty()) {
+      EXPECT_EQ(r.IconIndex, 0);
+    }
     list += e.Link + L"|" + e.Target + L"|" + e.WorkDir + L"\n";
   }
   // For the check with an independent reader of the link format.
