@@ -263,6 +263,25 @@ TEST(PeEdit, ReplacesANameGivenInAnotherCaseWithoutDuplicating) {
   EXPECT_EQ(out.FindResource(PE_RT_RCDATA, L"ExistingData")->Data, "replaces both languages");
 }
 
+TEST(PeEdit, NamesAreOrderedByTheirUpperCasedUtf16Units) {
+  TPeImage image = TPeImage::Parse(Fixture("fixture64.exe"));
+  // By UTF-16 units the surrogate pair of U+1D11E (D834 DD1E) comes before
+  // U+FF21, though its code point is the larger.
+  int n = 0;
+  for (const wchar_t* name : {L"b", L"a\U0001D11E", L"a\uFF21", L"ab", L"A\U0001D11E"})
+    image.SetRcData(name, std::to_string(++n));
+  TPeImage out = TPeImage::Parse(image.Save());
+  std::vector<std::wstring> order;
+  for (const auto& e : out.Resources())
+    if (e.Type.SameAs(TPeResId(PE_RT_RCDATA)) && e.Name.IsName() && e.Name.Name().size() <= 3)
+      order.push_back(e.Name.Name());
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"AB", L"A\U0001D11E", L"A\uFF21", L"B"}));
+  // The name given again in another case replaced the first.
+  EXPECT_EQ(out.FindResource(PE_RT_RCDATA, L"a\U0001D11E")->Data, "5");
+  EXPECT_TRUE(TPeResId(L"x\U0001D11Ey").SameAs(TPeResId(L"X\U0001D11EY")));
+  EXPECT_FALSE(TPeResId(L"x\U0001D11E").SameAs(TPeResId(L"x\U0001D11F")));
+}
+
 TEST(PeEdit, SetResourceReplacesOnlyTheSameLanguage) {
   TPeImage image = TPeImage::Parse(Fixture("fixture32.exe"));
   image.SetResource(PE_RT_RCDATA, L"ExistingData", 2052, "new chinese");
