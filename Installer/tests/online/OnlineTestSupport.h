@@ -57,7 +57,7 @@ std::wstring ServedDir();
 // The lines the test servers logged so far ("GET /path?query").
 std::string RequestLog();
 std::string ProxyLog();
-// Newest temporary "{GUID}.exe" files (full path), most recent first.
+// The newest "{GUID}.exe" of the temporary folder (full path; empty: none).
 std::wstring NewestDownloadedFile();
 
 }  // namespace nvonline
