@@ -638,7 +638,7 @@ void TImage::Paint(HDC dc, const RECT& client) {
 
 // ---- buttons -----------------------------------------------------------------------
 TButton::TButton(TWinControl* parent, int id, int left, int top, int width, int height, const std::wstring& caption)
-    : TControl(parent, id, L"NvButton", WS_TABSTOP, 0, left, top, width, height) {
+    : TPressControl(parent, id, L"NvButton", WS_TABSTOP, 0, left, top, width, height) {
   FCursor = TCursor::crHandPoint;
   SetCaption(caption);
 }
@@ -653,7 +653,7 @@ void TButton::Click() {
   }
 }
 
-LRESULT TButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT TPressControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_LBUTTONDOWN:
       FPressed = true;
@@ -687,17 +687,27 @@ LRESULT TButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       break;
-    case WM_GETDLGCODE:
-      return DLGC_BUTTON | (Default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
-    case WM_ENABLE:
       Invalidate();
       break;
     default:
       break;
   }
   return TControl::WndProc(msg, wParam, lParam);
+}
+
+LRESULT TButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_GETDLGCODE:
+      return DLGC_BUTTON | (Default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+    case WM_ENABLE:
+      Invalidate();
+      break;
+    default:
+      break;
+  }
+  return TPressControl::WndProc(msg, wParam, lParam);
 }
 
 void TButton::Paint(HDC dc, const RECT& client) {
@@ -737,7 +747,7 @@ void TButton::Paint(HDC dc, const RECT& client) {
 
 TCheckBox::TCheckBox(TWinControl* parent, int id, int left, int top, int width, int height,
                      const std::wstring& caption)
-    : TControl(parent, id, L"NvCheckBox", WS_TABSTOP, 0, left, top, width, height) {
+    : TPressControl(parent, id, L"NvCheckBox", WS_TABSTOP, 0, left, top, width, height) {
   FCursor = TCursor::crHandPoint;
   SetCaption(caption);
 }
@@ -755,45 +765,17 @@ void TCheckBox::Click() {
 
 LRESULT TCheckBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
-    case WM_LBUTTONDOWN:
-      FPressed = true;
-      ::SetFocus(FHandle);
-      SetCapture(FHandle);
-      return 0;
-    case WM_LBUTTONUP:
-      if (FPressed) {
-        FPressed = false;
-        if (GetCapture() == FHandle) ReleaseCapture();
-        POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        RECT r;
-        GetClientRect(FHandle, &r);
-        if (PtInRect(&r, pt)) Click();
-      }
-      return 0;
-    case BM_CLICK:
-      Click();
-      return 0;
     case BM_GETCHECK:
       return FChecked ? BST_CHECKED : BST_UNCHECKED;
     case BM_SETCHECK:
       SetChecked(wParam == BST_CHECKED);
       return 0;
-    case WM_KEYDOWN:
-      if (wParam == VK_SPACE) {
-        Click();
-        return 0;
-      }
-      break;
     case WM_GETDLGCODE:
       return DLGC_BUTTON;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-      Invalidate();
-      break;
     default:
       break;
   }
-  return TControl::WndProc(msg, wParam, lParam);
+  return TPressControl::WndProc(msg, wParam, lParam);
 }
 
 void TCheckBox::Paint(HDC dc, const RECT& client) {

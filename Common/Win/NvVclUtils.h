@@ -173,7 +173,7 @@ protected:
   LRESULT DefaultProc(UINT msg, WPARAM wParam, LPARAM lParam);
   void FillBackground(HDC dc, const RECT& rect);
   bool FMouseInside = false;
-  bool FPressed = false;
+  bool FPressed = false;  // the left button went down on the control and is still down
   void TrackMouse();
 
   HWND FHandle = nullptr;
@@ -274,7 +274,19 @@ protected:
   int FPicWidth = 0, FPicHeight = 0;
 };
 
-class TButton : public TControl {
+// A control pressed as a button is: a left press takes the mouse, a release
+// inside the control clicks; Space and BM_CLICK click as well.
+class TPressControl : public TControl {
+public:
+  // What a click does.
+  virtual void Click() = 0;
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+protected:
+  using TControl::TControl;
+};
+
+class TButton : public TPressControl {
 public:
   TButton(TWinControl* parent, int id, int left, int top, int width, int height, const std::wstring& caption);
   // Set on a modal form: the form's modal result when the button is clicked.
@@ -286,21 +298,21 @@ public:
   // white with a product-colour frame.
   bool Primary = true;
   // Presses the button: OnClick, then the modal result.
-  void Click();
+  void Click() override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 protected:
   void Paint(HDC dc, const RECT& client) override;
 };
 
-class TCheckBox : public TControl {
+class TCheckBox : public TPressControl {
 public:
   TCheckBox(TWinControl* parent, int id, int left, int top, int width, int height, const std::wstring& caption);
   bool Checked() const { return FChecked; }
   // Changes the state without OnClick.
   void SetChecked(bool checked);
-  // What a click, Space or BM_CLICK does: toggles the state, then OnClick.
-  virtual void Click();
+  // Toggles the state, then OnClick.
+  void Click() override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 protected:

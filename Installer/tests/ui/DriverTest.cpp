@@ -86,7 +86,7 @@ TEST(Driver, InteractiveInstallRunsToTheDoneLookAndTheRunButtonEndsWithZero) {
   EXPECT_EQ(ReadBytes(dest + L"\\readme.txt"), "hello");
   EXPECT_EQ(ReadBytes(dest + L"\\bin\\data.bin"), Pattern(300000));
   Screenshot(L"look-done");
-  Press(r.C(idBtnRunApp));
+  ClickAt(r.C(idBtnRunApp));  // with the mouse, as a user presses it
   ASSERT_TRUE(r.Setup->WaitExit(kWait));
   EXPECT_EQ(r.Setup->ExitCode(), kExitOk);
   EXPECT_TRUE(IsFile(dest + L"\\ran.txt"));
@@ -158,6 +158,13 @@ TEST(Driver, AgreementBoxTogglesTheInstallButton) {
   Screenshot(L"look-idle-agreement-unchecked");
   Press(box);
   EXPECT_TRUE(WaitUntil([&] { return Enabled(r.C(idBtnInstall)); }, 5000));
+  // A mouse click and the Space key toggle it as well.
+  ClickAt(box);
+  EXPECT_TRUE(WaitUntil([&] { return !Enabled(r.C(idBtnInstall)); }, 5000));
+  EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  PostKey(box, VK_SPACE);
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(r.C(idBtnInstall)); }, 5000));
+  EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
 TEST(Driver, NoAgreementHidesTheBoxAndTheLink) {
