@@ -18,13 +18,9 @@ struct TRun {
   std::string Out, Err;
 };
 
+// What the builder wrote to one of its streams; the file is closed.
 std::string Drain(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  std::string s = nvbuilder::test::ReadBack(f);
   std::fclose(f);
   return s;
 }

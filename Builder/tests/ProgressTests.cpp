@@ -8,15 +8,7 @@
 
 using namespace nvbuilder;
 
-static std::string Captured(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  return s;
-}
+using nvbuilder::test::ReadBack;
 
 TEST(Progress, BarShowsFilesBytesAndRate) {
   std::string bar = TProgress::BarText(5, 10, 50 * 1024 * 1024, 100 * 1024 * 1024, 2.0, 20);
@@ -33,7 +25,7 @@ TEST(Progress, LinesModeWritesOneLinePerTenthAndASummary) {
     for (int i = 0; i < 100; ++i) p.FileDone(1000);
     p.Finish(5000);
   }
-  std::string text = Captured(f);
+  std::string text = ReadBack(f);
   std::fclose(f);
   int lines = 0;
   for (char c : text) lines += c == '\n';
@@ -49,7 +41,7 @@ TEST(Progress, QuietWritesNothing) {
   TProgress p(TProgressMode::Quiet, f, 3, 30);
   p.FileDone(10);
   p.Finish(3);
-  EXPECT_EQ(Captured(f), "");
+  EXPECT_EQ(ReadBack(f), "");
   std::fclose(f);
   EXPECT_EQ(DetectProgressMode(stdout, true), TProgressMode::Quiet);
 }
@@ -61,7 +53,7 @@ TEST(Progress, BarModeRedrawsInPlace) {
   p.FileDone(10);
   p.FileDone(10);
   p.Finish(4);
-  std::string text = Captured(f);
+  std::string text = ReadBack(f);
   std::fclose(f);
   EXPECT_EQ(text.front(), '\r');
   EXPECT_NE(text.find("100% 2/2 files"), std::string::npos) << text;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -53,6 +54,17 @@ inline std::string TextBytes(std::size_t n, uint32_t seed) {
   std::string s;
   while (s.size() < n) s += words[rng() % 8];
   s.resize(n);
+  return s;
+}
+
+// Everything written to a temporary file so far (the file stays open).
+inline std::string ReadBack(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string s;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
   return s;
 }
 
