@@ -11,7 +11,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev googletest nlohmann-json3-dev
   wine wine64 xvfb xauth fonts-wqy-microhei
   icoutils liblnk-utils imagemagick xdotool
-  tinyproxy openssl
+  tinyproxy openssl ccache nsis osslsigncode
 )
 
 missing=()

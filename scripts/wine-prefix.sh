@@ -7,18 +7,32 @@
 set -euo pipefail
 
 template=${NV_WINE_TEMPLATE:-${XDG_CACHE_HOME:-$HOME/.cache}/nvsetup/wine-template}
+# The marker of a finished template; a new name makes older templates anew.
+ready=.nvsetup-ready-2
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts; no menu builder, which would write .desktop files
+# and icons into the host's home folder for every shortcut an install makes.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
+# A new prefix links the user's Desktop, Documents, Downloads, ... to the
+# host's home folder: make each a real folder inside the prefix, so that
+# nothing an install under test writes lands outside it.
+isolate_user_folders() {
+  local d
+  for d in "$1"/drive_c/users/*/*; do
+    if [ -L "$d" ]; then rm "$d" && mkdir "$d"; fi
+  done
+}
+
 make_template() {
-  [ -f "$template/.nvsetup-ready" ] && return 0
+  [ -f "$template/$ready" ] && return 0
   mkdir -p "$(dirname "$template")"
   # Test runs of several build trees may start at once: one makes the
   # template, the others wait for it.
   exec 9>"$template.lock"
   flock 9
-  if [ -f "$template/.nvsetup-ready" ]; then
+  if [ -f "$template/$ready" ]; then
     exec 9>&-
     return 0
   fi
@@ -30,6 +44,8 @@ make_template() {
     export WINEPREFIX="$tmp"
     unset DISPLAY
     wineboot -i >/dev/null 2>&1
+    wineserver -w
+    isolate_user_folders "$tmp"
     # Chinese captions use "微软雅黑" and the default font is Tahoma:
     # map both to the installed CJK font so that text renders with glyphs.
     local reg="$tmp/fonts.reg"
@@ -45,7 +61,7 @@ make_template() {
     rm -f "$reg"
     wineserver -w
   )
-  touch "$tmp/.nvsetup-ready"
+  touch "$tmp/$ready"
   rm -rf "$template"
   mv "$tmp" "$template"
   exec 9>&-
@@ -58,6 +74,7 @@ start_env() {
   [ -f "$dir/env" ] && stop_env "$dir" || true
   rm -rf "$dir/prefix" "$dir/runs"
   cp -a "$template" "$dir/prefix"
+  isolate_user_folders "$dir/prefix"
   rm -f "$dir/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
   local xpid=$!
@@ -75,7 +92,7 @@ start_env() {
 export WINEPREFIX="$dir/prefix"
 export DISPLAY="$display"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES"
 export NV_XVFB_PID=$xpid
 ENV
   # A persistent wineserver keeps the start of every test short.
