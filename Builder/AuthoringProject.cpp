@@ -13,6 +13,7 @@
 #include "NvExceptions.h"
 #include "NvStream.h"
 #include "NvSysUtils.h"
+#include "PackageFormat.h"
 #include "SourceScan.h"
 
 namespace fs = std::filesystem;
@@ -117,7 +118,7 @@ static std::wstring TargetKey(const std::wstring& destDir, const std::wstring& m
 void TAuthoringProject::AddUninstaller(const fs::path& uninstaller) {
   if (uninstaller.empty()) return;
   TSetupFileList* list = FScript->FileList();
-  const std::wstring key = TargetKey(L"{app}", L"Uninstall.exe");
+  const std::wstring key = TargetKey(L"{app}", UninstallerFileName);
   for (int i = 0; i < list->Count(); ++i)
     if (TargetKey(list->Items(i)->DestDir, list->Items(i)->SourceMask) == key) return;
   std::error_code ec;
@@ -127,7 +128,7 @@ void TAuthoringProject::AddUninstaller(const fs::path& uninstaller) {
   if (size > 0x7FFFFFFFull) throw EBuildError(PathText(uninstaller) + ": the file is too large for a package (over 2 GB)");
   TSetupFile* file = list->AddNew();
   file->DestDir = L"{app}";
-  file->SourceMask = L"Uninstall.exe";
+  file->SourceMask = UninstallerFileName;
   file->ResID = TNvStrfn::NewGuidString();
   file->FileBytes = static_cast<int32_t>(size);
   file->LastWriteDate = FileTimeToDateTime(fs::last_write_time(uninstaller, ec));

@@ -18,7 +18,7 @@ fs::path DefaultUninstaller() {
   fs::path dir = SelfDirectory();
   if (dir.empty()) return {};
   std::error_code ec;
-  fs::path p = dir / "Uninstall.exe";
+  fs::path p = dir / UninstallerFileName;
   return fs::is_regular_file(p, ec) ? p : fs::path();
 }
 

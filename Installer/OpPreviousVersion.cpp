@@ -5,7 +5,7 @@
 #include "MainFrm.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
-#include "OpRegKey.h"
+#include "NvRegKey.h"
 #include "PackageFormat.h"
 #include "SetupProject.h"
 
@@ -26,7 +26,7 @@ void TMainForm::RemovePreviousVersion() {
   for (const wchar_t* format : {PreviousUninstallKeyFormat, UninstallKeyFormat}) {
     std::wstring command;
     {
-      TOpRegKey key;
+      TNvRegKey key;
       if (!key.Open(HKEY_LOCAL_MACHINE, Format(format, {std::wstring(UninstallKeyRoot), guid}))) continue;
       command = key.ReadString(L"QuietUninstallString");
     }
@@ -46,6 +46,9 @@ void TMainForm::StopRunningPrograms() {
     std::wstring name = ExtractFileName(files->Items(i)->SourceMask);
     if (!SameText(ExtractFileExt(name), L".exe")) continue;
     if (SameText(name, selfName)) continue;
+    // The earlier version's uninstaller has finished by now; a process of that
+    // name is another product's uninstaller at work, which must not be ended.
+    if (SameText(name, UninstallerFileName)) continue;
     // Quoted, so that a name with spaces reaches taskkill as one image name.
     TNvWinfn::RunHidden(Format(L"taskkill /F /IM \"%s\"", {name}));
     Sleep(300);

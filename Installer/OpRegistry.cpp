@@ -3,7 +3,7 @@
 
 #include "MainFrm.h"
 #include "NvSysUtils.h"
-#include "OpRegKey.h"
+#include "NvRegKey.h"
 #include "Win/RegRootKey.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
@@ -18,7 +18,7 @@ void TMainForm::WriteRegistryEntries() {
     const std::wstring valueName = TSetupfn::ExpandConstants(item->ValueName);
     const std::wstring valueData = TSetupfn::ExpandConstants(item->ValueData);
     if (!subKey.empty() && subKey[0] == L'\\') subKey.erase(0, 1);
-    TOpRegKey key;
+    TNvRegKey key;
     if (!key.OpenOrCreate(RegRootKeyToHKey(item->RootKey), subKey)) continue;
     switch (item->ValueType) {
       case rvtString:

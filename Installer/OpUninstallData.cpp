@@ -9,7 +9,7 @@
 #include "NvStream.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
-#include "OpRegKey.h"
+#include "NvRegKey.h"
 #include "PackageFormat.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
@@ -57,7 +57,7 @@ void TMainForm::RegisterUninstall() {
   uint64_t kilobytes = (bytes + 1023) / 1024;
   if (kilobytes > UINT32_MAX) kilobytes = UINT32_MAX;
 
-  TOpRegKey key;
+  TNvRegKey key;
   if (!key.OpenOrCreate(HKEY_LOCAL_MACHINE, Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), info->GUID})))
     return;
   const std::wstring app = TSetupfn::AppPath();
@@ -73,8 +73,9 @@ void TMainForm::RegisterUninstall() {
   key.WriteInteger(L"NoModify", 1);
   key.WriteInteger(L"NoRepair", 1);
   key.WriteString(L"Publisher", info->CompanyName);
-  key.WriteString(L"QuietUninstallString", Format(L"\"%s\\Uninstall.exe\" /SILENT", {appNoSlash}));
-  key.WriteString(L"UninstallString", Format(L"\"%s\\Uninstall.exe\"", {appNoSlash}));
+  const std::wstring uninstaller = L"\"" + appNoSlash + L"\\" + UninstallerFileName + L"\"";
+  key.WriteString(L"QuietUninstallString", uninstaller + L" " + UninstallerSilentSwitch);
+  key.WriteString(L"UninstallString", uninstaller);
   key.WriteString(L"URLInfoAbout", info->CompanyUrl);
   key.WriteString(L"URLUpdateInfo", info->CompanyUrl);
   key.WriteInteger(L"VersionMajor", static_cast<uint32_t>(major));

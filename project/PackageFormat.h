@@ -23,3 +23,8 @@ inline constexpr wchar_t UninstallKeyRoot[] = L"Software\\Microsoft\\Windows\\Cu
 inline constexpr wchar_t UninstallKeyFormat[] = L"%s\\%s_lm";
 // Key of an earlier installation registered by another setup program: root, product GUID.
 inline constexpr wchar_t PreviousUninstallKeyFormat[] = L"%s\\%s_is1";
+
+// The uninstaller in the installation folder, and the switch of its quiet run
+// (the registration's "QuietUninstallString").
+inline constexpr wchar_t UninstallerFileName[] = L"Uninstall.exe";
+inline constexpr wchar_t UninstallerSilentSwitch[] = L"/SILENT";
