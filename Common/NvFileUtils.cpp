@@ -1,8 +1,10 @@
 // Whole-file reading and writing and folder tests on wide paths.
 #include "NvFileUtils.h"
 
-#include <filesystem>
 #include <system_error>
+#ifndef _WIN32
+#include <filesystem>
+#endif
 
 #include "NvExceptions.h"
 #include "NvSysUtils.h"
@@ -16,17 +18,13 @@
 #include <unistd.h>
 #endif
 
-namespace fs = std::filesystem;
-
 namespace {
 
-fs::path ToPath(const std::wstring& path) {
-#ifdef _WIN32
-  return fs::path(path);
-#else
-  return fs::path(Utf8Encode(path));
+#ifndef _WIN32
+namespace fs = std::filesystem;
+
+std::filesystem::path ToPath(const std::wstring& path) { return fs::path(Utf8Encode(path)); }
 #endif
-}
 
 #ifdef _WIN32
 // The system's text for an error code, without the final line break.
@@ -137,6 +135,47 @@ void WriteFileBytes(const std::wstring& fileName, const std::string& bytes) {
 #endif
 }
 
+// The Windows build asks the file system directly: std::filesystem would link
+// the whole iostream and locale library into every program (about 800 KB).
+#ifdef _WIN32
+bool FileExists(const std::wstring& path) {
+  if (path.empty()) return false;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  if (path.empty()) return false;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ForceDirectories(const std::wstring& path) {
+  if (path.empty()) throw EInOutError(L"Unable to create directory");
+  if (DirectoryExists(path)) return true;
+  // Each missing folder from the top down; a drive ("C:\") or a share
+  // ("\\server\share\") at the start is not created.
+  std::size_t start = 0;
+  if (path.size() >= 2 && path[1] == L':') {
+    start = 2;
+  } else if (path.rfind(L"\\\\", 0) == 0) {
+    std::size_t server = path.find_first_of(L"\\/", 2);
+    std::size_t share = server == std::wstring::npos ? server : path.find_first_of(L"\\/", server + 1);
+    start = share == std::wstring::npos ? path.size() : share;
+  }
+  for (std::size_t i = start + 1; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != L'\\' && path[i] != L'/') continue;
+    const std::wstring part = path.substr(0, i);
+    if (!DirectoryExists(part)) CreateDirectoryW(part.c_str(), nullptr);
+  }
+  return DirectoryExists(path);
+}
+
+bool RemoveFile(const std::wstring& path) {
+  if (!FileExists(path)) return false;
+  return DeleteFileW(path.c_str()) != FALSE;
+}
+#else
 bool FileExists(const std::wstring& path) {
   if (path.empty()) return false;
   std::error_code ec;
@@ -163,3 +202,4 @@ bool RemoveFile(const std::wstring& path) {
   std::error_code ec;
   return fs::remove(ToPath(path), ec) && !ec;
 }
+#endif
