@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ExitCodes.h"
-#include "InstallTestSupport.h"
+#include "WineTestSupport.h"
 
 using namespace nvtest;
 
@@ -52,10 +52,10 @@ protected:
     return FSetup->ExitCode();
   }
 
-  void Press(HWND dialog, const std::wstring& caption) {
+  void PressButton(HWND dialog, const std::wstring& caption) {
     HWND button = FindChildByText(dialog, caption);
     ASSERT_NE(button, nullptr) << "no button of that caption";
-    PostMessageW(button, BM_CLICK, 0, 0);
+    nvtest::Press(button);
   }
 
   void TearDown() override {
@@ -71,40 +71,8 @@ protected:
   HANDLE FLock = INVALID_HANDLE_VALUE;
 };
 
-struct TFindControl {
-  DWORD Pid;
-  int Id;
-  HWND Found;
-};
-
-BOOL CALLBACK FindControlChild(HWND child, LPARAM param) {
-  auto* f = reinterpret_cast<TFindControl*>(param);
-  if (GetDlgCtrlID(child) == f->Id) f->Found = child;
-  return f->Found == nullptr;
-}
-
-BOOL CALLBACK FindControlTop(HWND top, LPARAM param) {
-  auto* f = reinterpret_cast<TFindControl*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(top, &pid);
-  wchar_t cls[64] = {};
-  GetClassNameW(top, cls, 64);
-  if (pid == f->Pid && std::wstring(cls) == L"TMainForm") EnumChildWindows(top, FindControlChild, param);
-  return f->Found == nullptr;
-}
-
-// The main window's control of that ID (controls sit inside panels).
-HWND MainControl(DWORD pid, int id) {
-  TFindControl f{pid, id, nullptr};
-  EnumWindows(FindControlTop, reinterpret_cast<LPARAM>(&f));
-  return f.Found;
-}
-
-std::wstring WindowText(HWND wnd) {
-  wchar_t text[2048] = {};
-  GetWindowTextW(wnd, text, 2048);
-  return text;
-}
+// The main window's control of that ID.
+HWND MainControl(DWORD pid, int id) { return Control(FindTop(pid, L"TMainForm"), id); }
 
 }  // namespace
 
@@ -117,12 +85,12 @@ TEST_F(CopyFailure, RetryAfterReleaseWritesTheWholeFile) {
   HWND bar = MainControl(FSetup->Id(), 116);
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 2);
-  EXPECT_EQ(WindowText(MainControl(FSetup->Id(), 117)), FApp + L"locked.bin");
+  EXPECT_EQ(Text(MainControl(FSetup->Id(), 117)), FApp + L"locked.bin");
   EXPECT_EQ(ReadBytes(FApp + L"first.txt"), "first");
   EXPECT_FALSE(PathIsFile(FApp + L"last.txt"));
 
   Release();
-  Press(dialog, L"重试");
+  PressButton(dialog, L"重试");
   EXPECT_EQ(WaitForExit(), kExitOk);
   const std::string written = ReadBytes(FApp + L"locked.bin");
   EXPECT_EQ(written.size(), FContent.size());
@@ -135,7 +103,7 @@ TEST_F(CopyFailure, IgnoreSkipsTheFileAndGoesOn) {
   Prepare(L"Ignore");
   HWND dialog = StartAndWaitForDialog();
   ASSERT_NE(dialog, nullptr) << "no copy failure dialog";
-  Press(dialog, L"忽略");
+  PressButton(dialog, L"忽略");
   EXPECT_EQ(WaitForExit(), kExitOk);
   Release();
   EXPECT_EQ(ReadBytes(FApp + L"locked.bin"), "old");
@@ -149,11 +117,7 @@ TEST_F(CopyFailure, EscapeActsAsIgnore) {
   ASSERT_NE(dialog, nullptr) << "no copy failure dialog";
   SetForegroundWindow(dialog);
   Sleep(300);
-  INPUT keys[2] = {};
-  keys[0].type = keys[1].type = INPUT_KEYBOARD;
-  keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
-  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, keys, sizeof(INPUT));
+  SendKey(VK_ESCAPE);
   EXPECT_EQ(WaitForExit(), kExitOk);
   Release();
   EXPECT_EQ(ReadBytes(FApp + L"locked.bin"), "old");
@@ -164,7 +128,7 @@ TEST_F(CopyFailure, ExitEndsTheSetupWithNothingFurtherDone) {
   Prepare(L"Abort");
   HWND dialog = StartAndWaitForDialog();
   ASSERT_NE(dialog, nullptr) << "no copy failure dialog";
-  Press(dialog, L"退出安装");
+  PressButton(dialog, L"退出安装");
   EXPECT_EQ(WaitForExit(), kExitUserAborted);
   EXPECT_EQ(ReadBytes(FApp + L"first.txt"), "first");
   EXPECT_FALSE(PathIsFile(FApp + L"last.txt"));
