@@ -1,13 +1,12 @@
 // The install driver driven through the window: folder check messages, the
 // three looks, the run button, failures in the middle of the sequence, the
-// agreement box and the dialogs.
+// agreement box and its viewer.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include "CopyFileFailureFrm.h"
 #include "ExitCodes.h"
 #include "LicenseFrm.h"
 #include "MainFrm.h"
@@ -167,100 +166,6 @@ TEST(Driver, AgreementViewerShowsTheDecodedTextModally) {
     if (c.Bytes == be) Screenshot(L"dialog-license");
     PostMessageW(viewer, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return Enabled(r.Main) && !Visible(viewer); }, kWait));
-  }
-}
-
-TEST(Driver, CopyFailureDialogRetryAfterTheFileIsReleased) {
-  std::wstring dest = FreshDir(L"copyfail");
-  TUiPackage pkg(L"复制失败", dest);
-  pkg.AddFile(L"{app}", L"first.txt", "1");
-  pkg.AddFile(L"{app}", L"locked.txt", "new content");
-  HANDLE lock = CreateFileW((dest + L"locked.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-  TRunning r(pkg, L"copyfail");
-  ASSERT_NE(r.Main, nullptr);
-  Press(r.C(idBtnInstall));
-  HWND dialog = WaitTop(r.Setup->Id(), L"TCopyFileFailureForm", kWait);
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(Text(dialog), L"复制文件失败");
-  RECT cr;
-  GetClientRect(dialog, &cr);
-  EXPECT_EQ(cr.right, 572);
-  EXPECT_EQ(cr.bottom, 268);
-  std::wstring info = Text(Control(dialog, TCopyFileFailureForm::idLblInfo));
-  EXPECT_TRUE(info.starts_with(L"文件：" + dest + L"locked.txt\r\n\r\n失败原因：")) << Utf8Encode(info);
-  struct {
-    int Id;
-    const wchar_t* Caption;
-    int Left;
-  } buttons[] = {{TCopyFileFailureForm::idBtnRetry, L"重试", 9},
-                 {TCopyFileFailureForm::idBtnIgnore, L"忽略", 121},
-                 {TCopyFileFailureForm::idBtnAbort, L"退出安装", 233}};
-  for (const auto& b : buttons) {
-    HWND button = Control(dialog, b.Id);
-    EXPECT_EQ(Text(button), b.Caption);
-    RECT br = RectInParent(button);
-    EXPECT_EQ(br.left, b.Left);
-    EXPECT_EQ(br.top, 8);
-    EXPECT_EQ(br.right - br.left, 100);
-    EXPECT_EQ(br.bottom - br.top, 25);
-  }
-  // The main window is in its installing look and disabled behind the dialog.
-  EXPECT_FALSE(Enabled(r.Main));
-  EXPECT_EQ(Text(r.C(idLblAppTitle)), L"正在安装");
-  EXPECT_TRUE(Visible(r.C(idPbProgress)));
-  EXPECT_EQ(Text(r.C(idLblWait)), L"正在安装");
-  // The close image is ignored while installing.
-  ClickAt(r.C(idImgClose));
-  Screenshot(L"dialog-copy-failure-over-installing-look");
-  Sleep(500);
-  EXPECT_TRUE(IsWindow(r.Main));
-  EXPECT_FALSE(r.Setup->WaitFor(0));
-  CloseHandle(lock);
-  Press(Control(dialog, TCopyFileFailureForm::idBtnRetry));
-  ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
-  EXPECT_TRUE(Enabled(r.Main));
-  EXPECT_EQ(ReadBytes(dest + L"locked.txt"), "new content");
-  // Closing after a finished install ends with 0.
-  ClickAt(r.C(idImgClose));
-  ASSERT_TRUE(r.Setup->WaitFor(kWait));
-  EXPECT_EQ(r.Setup->ExitCode(), kExitOk);
-}
-
-TEST(Driver, CopyFailureEscapeIgnoresAndTheCloseBoxExits) {
-  for (int exitByCloseBox = 0; exitByCloseBox < 2; ++exitByCloseBox) {
-    std::wstring dest = FreshDir(L"copyfail2");
-    TUiPackage pkg(L"复制失败二", dest);
-    pkg.AddFile(L"{app}", L"locked.txt", "new");
-    pkg.AddFile(L"{app}", L"after.txt", "after");
-    HANDLE lock = CreateFileW((dest + L"locked.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    TRunning r(pkg, L"copyfail2");
-    ASSERT_NE(r.Main, nullptr);
-    Press(r.C(idBtnInstall));
-    HWND dialog = WaitTop(r.Setup->Id(), L"TCopyFileFailureForm", kWait);
-    ASSERT_NE(dialog, nullptr);
-    if (exitByCloseBox) {
-      PostMessageW(dialog, WM_CLOSE, 0, 0);
-      ASSERT_TRUE(r.Setup->WaitFor(kWait));
-      EXPECT_EQ(r.Setup->ExitCode(), kExitUserAborted);
-      EXPECT_FALSE(PathIsFile(dest + L"after.txt"));
-      EXPECT_FALSE(PathIsFile(dest + L"Uninstall.da1"));
-    } else {
-      HWND focus = nullptr;
-      // The thread's focus stays on the main window until the dialog is activated; the key must
-      // reach a control of the dialog.
-      ASSERT_TRUE(WaitUntil(
-          [&] {
-            focus = FocusOf(dialog);
-            return focus && GetAncestor(focus, GA_ROOT) == dialog;
-          },
-          5000));
-      PostKey(focus, VK_ESCAPE);
-      ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
-      EXPECT_EQ(ReadBytes(dest + L"after.txt"), "after");
-    }
-    CloseHandle(lock);
   }
 }
 
