@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ExitCodes.h"
-#include "InstallTestSupport.h"
+#include "WineTestSupport.h"
 
 using namespace nvtest;
 

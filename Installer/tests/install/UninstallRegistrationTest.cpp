@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ExitCodes.h"
-#include "InstallTestSupport.h"
+#include "WineTestSupport.h"
 #include "NvStream.h"
 
 using namespace nvtest;

@@ -11,7 +11,7 @@ tests=$2
 wine "$tests" --gtest_filter='InstallShortcuts.*:UninstallRegistration.ListedAmongInstalledPrograms'
 
 drive_c="$WINEPREFIX/drive_c"
-list="$drive_c/nvops-tests/shortcuts/links.txt"
+list="$drive_c/nvtests/shortcuts/links.txt"
 status=0
 [ -s "$list" ] || { echo "shell_checks: no link list $list"; exit 1; }
 field() { sed -n "s/^[[:space:]]*$1[[:space:]]*: //p" | head -n1 | tr -d '\r'; }

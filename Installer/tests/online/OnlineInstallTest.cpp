@@ -13,23 +13,11 @@
 #include "MainFrm.h"
 #include "NvSysUtils.h"
 #include "OnlineTestSupport.h"
-#include "UiTestSupport.h"
+#include "SetupWindow.h"
 
-using namespace nvonline;
-using uitest::Control;
-using uitest::Press;
-using uitest::Text;
-using uitest::TSetup;
-using uitest::Visible;
-using uitest::WaitTop;
-using uitest::WaitUntil;
+using namespace nvtest;
 
 namespace {
-
-constexpr DWORD kWait = 30000;
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
 class Online : public ::testing::Test {
 protected:
@@ -38,15 +26,9 @@ protected:
   }
 };
 
-// The stub's window, started without arguments.
-struct TStub {
-  explicit TStub(const std::wstring& exe, const std::wstring& args = L"") : Setup(exe, args) {
-    Main = WaitTop(Setup.Pid(), L"TMainForm", kWait);
-  }
-  ~TStub() { Setup.Kill(); }
-  TSetup Setup;
-  HWND Main = nullptr;
-  HWND C(int id) const { return Control(Main, id); }
+// An online stub's window.
+struct TStub : TRunning {
+  using TRunning::TRunning;
   // The idle look of an online stub titled title.
   void ExpectIdle(const std::wstring& title) const {
     EXPECT_TRUE(IsWindowEnabled(Main));
@@ -58,7 +40,7 @@ struct TStub {
     EXPECT_FALSE(Visible(C(idPbProgress)));
     EXPECT_FALSE(Visible(C(idLblWait)));
   }
-  HWND WaitFailureDialog() const { return WaitTop(Setup.Pid(), L"TDownloadFailureForm", kWait); }
+  HWND WaitFailureDialog() const { return WaitTop(Setup->Id(), L"TDownloadFailureForm", kWait); }
   // The setup shows the idle look control by control: wait for all of it.
   bool WaitIdle() const {
     return WaitUntil(
@@ -72,14 +54,9 @@ struct TStub {
 
 // A key pressed in a dialog, once its own control has the focus.
 void PressKeyIn(HWND dialog, WORD key) {
-  HWND focus = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        focus = uitest::FocusOf(dialog);
-        return focus && GetAncestor(focus, GA_ROOT) == dialog;
-      },
-      5000));
-  uitest::PostKey(focus, key);
+  HWND focus = WaitFocusIn(dialog);
+  ASSERT_NE(focus, nullptr) << "the focus stays outside the dialog";
+  PostKey(focus, key);
 }
 
 std::wstring ClipboardUnicode() {
@@ -119,23 +96,21 @@ const auto* const gTrustedTestCa = ::testing::AddGlobalTestEnvironment(new nvnet
 
 TEST_F(Online, SilentStubDownloadsTheFullPackageAndInstallsItAsAFullPackageDoes) {
   TOnlineProduct product(L"online-silent", L"在线静默");
-  ASSERT_TRUE(uitest::IsFile(product.StubPath));
+  ASSERT_TRUE(PathIsFile(product.StubPath));
   // The stub carries the small project only: none of the file contents.
-  EXPECT_LT(nvtest::ReadBytes(product.StubPath).size() + 150000, nvtest::ReadBytes(product.FullPath).size());
+  EXPECT_LT(ReadBytes(product.StubPath).size() + 150000, ReadBytes(product.FullPath).size());
 
-  EXPECT_EQ(nvtest::RunSetup(product.StubPath, L"/Silent"), kExitOk);
+  EXPECT_EQ(RunSetup(product.StubPath, L"/Silent"), kExitOk);
   EXPECT_TRUE(product.Installed());
-  EXPECT_TRUE(uitest::IsFile(product.App + L"Uninstall.da1"));
-  EXPECT_TRUE(uitest::IsFile(product.App + L"Uninstall.da2"));
-  EXPECT_EQ(nvtest::RegString(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(product.Package->Info().GUID),
-                              L"InstallLocation"),
-            product.App);
+  EXPECT_TRUE(PathIsFile(product.App + L"Uninstall.da1"));
+  EXPECT_TRUE(PathIsFile(product.App + L"Uninstall.da2"));
+  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallKey(product.Package->Info().GUID), L"InstallLocation"), product.App);
   EXPECT_TRUE(Contains(RequestLog(), "GET /files/online-silent.exe\n"));
   // The run path ends the process without destroying the window: the
   // downloaded package stays in the temporary folder, byte for byte.
   std::wstring downloaded = NewestDownloadedFile();
   ASSERT_FALSE(downloaded.empty());
-  EXPECT_EQ(nvtest::ReadBytes(downloaded), nvtest::ReadBytes(product.FullPath));
+  EXPECT_EQ(ReadBytes(downloaded), ReadBytes(product.FullPath));
   DeleteFileW(downloaded.c_str());
 }
 
@@ -149,30 +124,30 @@ TEST_F(Online, DownloadedOnlineStubIsAPackageErrorAndTheWindowIsIdleAgain) {
     TStub stub(product.StubPath);
     ASSERT_NE(stub.Main, nullptr);
     Press(stub.C(idBtnInstall));
-    HWND box = uitest::WaitMessageBox(stub.Setup.Pid(), kWait);
+    HWND box = WaitMessageBox(stub.Setup->Id(), kWait);
     ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(Contains(uitest::AllTexts(box), L"安装包错误。")) << Utf8Encode(uitest::AllTexts(box));
-    uitest::Screenshot(L"online-package-error");
-    uitest::AnswerMessageBox(box);
+    EXPECT_TRUE(Contains(AllChildTexts(box), L"安装包错误。")) << Utf8Encode(AllChildTexts(box));
+    Screenshot(L"online-package-error");
+    AnswerMessageBox(box);
     ASSERT_TRUE(stub.WaitIdle());
     stub.ExpectIdle(L"错误包");
-    EXPECT_FALSE(uitest::IsDir(product.App + L"data"));
+    EXPECT_FALSE(PathIsDir(product.App + L"data"));
     // A second try downloads again (under a new name) and fails the same way.
     std::wstring first = NewestDownloadedFile();
     Press(stub.C(idBtnInstall));
-    box = uitest::WaitMessageBox(stub.Setup.Pid(), kWait);
+    box = WaitMessageBox(stub.Setup->Id(), kWait);
     ASSERT_NE(box, nullptr);
     EXPECT_NE(NewestDownloadedFile(), first);
-    uitest::AnswerMessageBox(box);
+    AnswerMessageBox(box);
     ASSERT_TRUE(stub.WaitIdle());
   }
 
   TSetup silent(product.StubPath, L"/Silent");
-  ASSERT_TRUE(silent.WaitExit(kWait));
+  ASSERT_TRUE(silent.WaitFor(kWait));
   EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
   // Standard output is in the system's ANSI code page.
   EXPECT_TRUE(Contains(silent.Output(), Ansi(L"安装包错误。"))) << silent.Output();
-  EXPECT_FALSE(uitest::IsFile(product.App + L"readme.txt"));
+  EXPECT_FALSE(PathIsFile(product.App + L"readme.txt"));
   DeleteFileW((ServedDir() + L"online-other-stub.exe").c_str());
 }
 
@@ -184,7 +159,7 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
   Press(stub.C(idBtnInstall));
   HWND dialog = stub.WaitFailureDialog();
   ASSERT_NE(dialog, nullptr);
-  uitest::Screenshot(L"online-failure-dialog");
+  Screenshot(L"online-failure-dialog");
 
   EXPECT_EQ(Text(dialog), L"重试产品 在线安装失败");
   RECT client{};
@@ -208,7 +183,7 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
   for (const auto& b : buttons) {
     HWND button = Control(dialog, b.Id);
     EXPECT_EQ(Text(button), b.Caption);
-    RECT r = uitest::RectInParent(button);
+    RECT r = RectInParent(button);
     EXPECT_EQ(r.left, b.Left) << Utf8Encode(b.Caption);
     EXPECT_EQ(r.right - r.left, b.Width) << Utf8Encode(b.Caption);
   }
@@ -227,7 +202,7 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
   Sleep(300);
   EXPECT_EQ(ClipboardUnicode(), product.Url);
   EXPECT_EQ(ClipboardAnsi(), Ansi(product.Url));
-  EXPECT_EQ(uitest::FindTop(stub.Setup.Pid(), L"#32770"), nullptr);
+  EXPECT_EQ(FindTop(stub.Setup->Id(), L"#32770"), nullptr);
   EXPECT_TRUE(IsWindowVisible(dialog));
 
   // The browser button hands the address to the default handler.
@@ -235,8 +210,8 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
     const std::wstring log = product.Root + L"browser.log";
     TBrowserStandIn browser(log);
     Press(Control(dialog, TDownloadFailureForm::idBtnBrowser));
-    ASSERT_TRUE(nvtest::WaitForLine(log, L"browser end", kWait));
-    const std::vector<std::wstring> lines = nvtest::ReadLines(log);
+    ASSERT_TRUE(WaitForLine(log, L"browser end", kWait));
+    const std::vector<std::wstring> lines = ReadLines(log);
     ASSERT_EQ(lines.size(), 2u);  // started once
     EXPECT_TRUE(Contains(lines[0], L"\"" + product.Url + L"\"")) << Utf8Encode(lines[0]);
     EXPECT_TRUE(IsWindowVisible(dialog));
@@ -249,11 +224,11 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
   // The package is there now: the second press downloads and installs it.
   ASSERT_TRUE(CopyFileW(product.FullPath.c_str(), (ServedDir() + product.ServedName).c_str(), FALSE));
   Press(stub.C(idBtnInstall));
-  ASSERT_TRUE(uitest::WaitDoneLook(stub.Main, 60000));
+  ASSERT_TRUE(WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
   Press(stub.C(idBtnRunApp));
-  ASSERT_TRUE(stub.Setup.WaitExit(kWait));
-  EXPECT_EQ(stub.Setup.ExitCode(), kExitOk);
+  ASSERT_TRUE(stub.Setup->WaitFor(kWait));
+  EXPECT_EQ(stub.Setup->ExitCode(), kExitOk);
 }
 
 TEST_F(Online, FailureDialogEscapeAndCloseBoxRetryWhileExitAndEnterLeave) {
@@ -281,10 +256,10 @@ TEST_F(Online, FailureDialogEscapeAndCloseBoxRetryWhileExitAndEnterLeave) {
     if (way < 2) {
       ASSERT_TRUE(stub.WaitIdle()) << way;
       stub.ExpectIdle(L"退出产品");
-      EXPECT_FALSE(stub.Setup.WaitExit(0));
+      EXPECT_FALSE(stub.Setup->WaitFor(0));
     } else {
-      ASSERT_TRUE(stub.Setup.WaitExit(kWait)) << way;
-      EXPECT_EQ(stub.Setup.ExitCode(), kExitDownloadFailed) << way;
+      ASSERT_TRUE(stub.Setup->WaitFor(kWait)) << way;
+      EXPECT_EQ(stub.Setup->ExitCode(), kExitDownloadFailed) << way;
     }
   }
   // Under "/Auto" the dialog is asked as well; "重试" leaves the window idle.
@@ -295,11 +270,11 @@ TEST_F(Online, FailureDialogEscapeAndCloseBoxRetryWhileExitAndEnterLeave) {
     Press(Control(dialog, TDownloadFailureForm::idBtnCancel));
     ASSERT_TRUE(autoRun.WaitIdle());
     autoRun.ExpectIdle(L"退出产品");
-    EXPECT_FALSE(autoRun.Setup.WaitExit(0));
+    EXPECT_FALSE(autoRun.Setup->WaitFor(0));
   }
   // Under "/Silent" no dialog: the failure is a line on standard output.
   TSetup silent(product.StubPath, L"/Silent");
-  ASSERT_TRUE(silent.WaitExit(kWait));
+  ASSERT_TRUE(silent.WaitFor(kWait));
   EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
   EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + product.Url + L"："))) << silent.Output();
 }
@@ -310,8 +285,8 @@ TEST_F(Online, ProxySetInTheDialogIsUsedByTheNextDownload) {
   ASSERT_NE(stub.Main, nullptr);
   using F = TIndyProxySettingsForm;
   auto openDialog = [&] {
-    uitest::ClickAt(stub.C(idLblProxy));
-    return WaitTop(stub.Setup.Pid(), L"TIndyProxySettingsForm", kWait);
+    ClickAt(stub.C(idLblProxy));
+    return WaitTop(stub.Setup->Id(), L"TIndyProxySettingsForm", kWait);
   };
 
   // A proxy without an address is refused; Cancel then keeps the record.
@@ -320,12 +295,12 @@ TEST_F(Online, ProxySetInTheDialogIsUsedByTheNextDownload) {
   EXPECT_NE(SendMessageW(Control(dialog, F::idRbNoProxy), BM_GETCHECK, 0, 0), 0);
   Press(Control(dialog, F::idRbUseProxy));
   ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Control(dialog, F::idEdtProxyAddress)) != FALSE; }, 5000));
-  uitest::TypeText(Control(dialog, F::idEdtProxyAddress), L"   ");
+  TypeText(Control(dialog, F::idEdtProxyAddress), L"   ");
   Press(Control(dialog, F::idBtnOk));
-  HWND box = uitest::WaitMessageBox(stub.Setup.Pid(), kWait);
+  HWND box = WaitMessageBox(stub.Setup->Id(), kWait);
   ASSERT_NE(box, nullptr);
-  EXPECT_TRUE(Contains(uitest::AllTexts(box), L"服务器地址不能为空，请重新输入。"));
-  uitest::AnswerMessageBox(box);
+  EXPECT_TRUE(Contains(AllChildTexts(box), L"服务器地址不能为空，请重新输入。"));
+  AnswerMessageBox(box);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kWait));
   EXPECT_TRUE(IsWindowVisible(dialog));
   Press(Control(dialog, F::idBtnCancel));
@@ -337,24 +312,24 @@ TEST_F(Online, ProxySetInTheDialogIsUsedByTheNextDownload) {
   EXPECT_EQ(Text(Control(dialog, F::idEdtProxyAddress)), L"");
   Press(Control(dialog, F::idRbUseProxy));
   ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Control(dialog, F::idEdtProxyAddress)) != FALSE; }, 5000));
-  uitest::TypeText(Control(dialog, F::idEdtProxyAddress), Net().W("proxy"));
-  uitest::TypeText(Control(dialog, F::idEdtProxyPort), Net().W("proxyport"));
-  uitest::TypeText(Control(dialog, F::idEdtProxyUser), Net().W("proxyuser"));
-  uitest::TypeText(Control(dialog, F::idEdtProxyPassword), Net().W("proxypassword"));
-  uitest::Screenshot(L"online-proxy-dialog");
+  TypeText(Control(dialog, F::idEdtProxyAddress), Net().W("proxy"));
+  TypeText(Control(dialog, F::idEdtProxyPort), Net().W("proxyport"));
+  TypeText(Control(dialog, F::idEdtProxyUser), Net().W("proxyuser"));
+  TypeText(Control(dialog, F::idEdtProxyPassword), Net().W("proxypassword"));
+  Screenshot(L"online-proxy-dialog");
   Press(Control(dialog, F::idBtnOk));
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, kWait));
 
   const std::string before = ProxyLog();
   Press(stub.C(idBtnInstall));
-  ASSERT_TRUE(uitest::WaitDoneLook(stub.Main, 60000));
+  ASSERT_TRUE(WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
   const std::string after = ProxyLog();
   ASSERT_GE(after.size(), before.size());
   EXPECT_TRUE(Contains(after.substr(before.size()), "GET " + Utf8Encode(product.Url))) << after.substr(before.size());
   Press(stub.C(idBtnRunApp));
-  ASSERT_TRUE(stub.Setup.WaitExit(kWait));
-  EXPECT_EQ(stub.Setup.ExitCode(), kExitOk);
+  ASSERT_TRUE(stub.Setup->WaitFor(kWait));
+  EXPECT_EQ(stub.Setup->ExitCode(), kExitOk);
 }
 
 TEST_F(Online, HttpsDownloadNeedsAServerCertificateFromATrustedRoot) {
@@ -362,22 +337,22 @@ TEST_F(Online, HttpsDownloadNeedsAServerCertificateFromATrustedRoot) {
   // The scheme's letter case does not matter.
   TOnlineProduct trusted(L"online-tls", L"加密下载",
                          L"HTTPS://localhost:" + Net().W("https") + L"/files/online-tls.exe");
-  EXPECT_EQ(nvtest::RunSetup(trusted.StubPath, L"/Silent"), kExitOk);
+  EXPECT_EQ(RunSetup(trusted.StubPath, L"/Silent"), kExitOk);
   EXPECT_TRUE(trusted.Installed());
 
   // A forged server: the same package, a certificate of an authority nobody trusts.
   TOnlineProduct forged(L"online-forged", L"伪造服务器",
                         L"https://localhost:" + Net().W("https-untrusted") + L"/files/online-forged.exe");
   TSetup silent(forged.StubPath, L"/Silent");
-  ASSERT_TRUE(silent.WaitExit(kWait));
+  ASSERT_TRUE(silent.WaitFor(kWait));
   EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
   EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + forged.Url + L"："))) << silent.Output();
-  EXPECT_FALSE(uitest::IsFile(forged.App + L"readme.txt"));
+  EXPECT_FALSE(PathIsFile(forged.App + L"readme.txt"));
 }
 
 TEST_F(Online, ProgressBarFollowsTheDownload) {
   TOnlineProduct product(L"online-slow", L"慢速下载", HttpUrl(L"/slowfiles/online-slow.exe"));
-  const int size = static_cast<int>(nvtest::ReadBytes(product.FullPath).size());
+  const int size = static_cast<int>(ReadBytes(product.FullPath).size());
   TStub stub(product.StubPath);
   ASSERT_NE(stub.Main, nullptr);
   Press(stub.C(idBtnInstall));
@@ -398,6 +373,6 @@ TEST_F(Online, ProgressBarFollowsTheDownload) {
       60000);
   EXPECT_EQ(seenMax, size);
   EXPECT_GE(between, 2);
-  ASSERT_TRUE(uitest::WaitDoneLook(stub.Main, 60000));
+  ASSERT_TRUE(WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
 }

@@ -4,7 +4,7 @@
 
 #include "NvSysUtils.h"
 
-namespace nvonline {
+namespace nvtest {
 
 const nvnet::TNetConfig& Net() { return nvnet::TNetConfig::Get(); }
 
@@ -18,16 +18,16 @@ std::string ProxyLog() { return nvnet::ReadFileBytes(Net().File("tinyproxy.log")
 
 TOnlineProduct::TOnlineProduct(const std::wstring& name, const std::wstring& title, const std::wstring& url,
                                bool serveFull) {
-  Root = nvtest::FreshDir(name);
+  Root = FreshDir(name);
   App = Root + L"app\\";
   ServedName = name + L".exe";
   FullPath = (serveFull ? ServedDir() : Root) + ServedName;
   StubPath = Root + L"setup.exe";
   Url = url.empty() ? HttpUrl(L"/files/" + ServedName) : url;
   RegKey = L"Software\\nvonline-tests\\" + name;
-  Package = std::make_unique<nvtest::TTestPackage>(Root, title, App);
+  Package = std::make_unique<TTestPackage>(Root, title, App);
   Package->AddFile(L"{app}", L"readme.txt", "online " + Utf8Encode(name));
-  Package->AddFile(L"{app}data", L"data.bin", nvtest::RandomBytes(200000, 7));
+  Package->AddFile(L"{app}data", L"data.bin", RandomBytes(200000, 7));
   Package->AddReg(rrkCurrentUser, RegKey, L"Folder", L"{app}");
   Package->Info().MiniSetupFile = StubPath;
   Package->Info().FullDownloadUrl = Url;
@@ -35,15 +35,15 @@ TOnlineProduct::TOnlineProduct(const std::wstring& name, const std::wstring& tit
 }
 
 TOnlineProduct::~TOnlineProduct() {
-  nvtest::DeleteKeyTree(HKEY_CURRENT_USER, RegKey);
-  nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(Package->Info().GUID));
+  DeleteKeyTree(HKEY_CURRENT_USER, RegKey);
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(Package->Info().GUID));
   DeleteFileW((ServedDir() + ServedName).c_str());
 }
 
 bool TOnlineProduct::Installed() const {
-  return nvtest::ReadBytes(App + L"readme.txt") == "online " + Utf8Encode(ExtractFileNameNoExt(ServedName)) &&
-         nvtest::ReadBytes(App + L"data\\data.bin") == nvtest::RandomBytes(200000, 7) &&
-         nvtest::RegString(HKEY_CURRENT_USER, RegKey, L"Folder") == App;
+  return ReadBytes(App + L"readme.txt") == "online " + Utf8Encode(ExtractFileNameNoExt(ServedName)) &&
+         ReadBytes(App + L"data\\data.bin") == RandomBytes(200000, 7) &&
+         RegString(HKEY_CURRENT_USER, RegKey, L"Folder") == App;
 }
 
 namespace {
@@ -51,13 +51,13 @@ const wchar_t kHttpCommand[] = L"http\\shell\\open\\command";
 }  // namespace
 
 TBrowserStandIn::TBrowserStandIn(const std::wstring& log) {
-  FOld = nvtest::RegString(HKEY_CLASSES_ROOT, kHttpCommand, L"", KEY_WOW64_64KEY);
-  nvtest::SetRegString(HKEY_CLASSES_ROOT, kHttpCommand, L"",
-                       L"\"" + nvtest::ProbeExe() + L"\" log \"" + log + L"\" browser \"%1\"", KEY_WOW64_64KEY);
+  FOld = RegString(HKEY_CLASSES_ROOT, kHttpCommand, L"", KEY_WOW64_64KEY);
+  SetRegString(HKEY_CLASSES_ROOT, kHttpCommand, L"", L"\"" + ProbeExe() + L"\" log \"" + log + L"\" browser \"%1\"",
+               KEY_WOW64_64KEY);
 }
 
 TBrowserStandIn::~TBrowserStandIn() {
-  if (FOld != L"<missing>") nvtest::SetRegString(HKEY_CLASSES_ROOT, kHttpCommand, L"", FOld, KEY_WOW64_64KEY);
+  if (FOld != L"<missing>") SetRegString(HKEY_CLASSES_ROOT, kHttpCommand, L"", FOld, KEY_WOW64_64KEY);
 }
 
 std::wstring NewestDownloadedFile() {
@@ -78,4 +78,4 @@ std::wstring NewestDownloadedFile() {
   return newest.wstring();
 }
 
-}  // namespace nvonline
+}  // namespace nvtest

@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "InstallTestSupport.h"
 #include "NetTestEnv.h"
+#include "WineTestSupport.h"
 
-namespace nvonline {
+namespace nvtest {
 
 const nvnet::TNetConfig& Net();
 // "http://127.0.0.1:<port><path>" of the plain test server.
@@ -26,14 +26,14 @@ struct TOnlineProduct {
   TOnlineProduct(const std::wstring& name, const std::wstring& title, const std::wstring& url = L"",
                  bool serveFull = true);
   ~TOnlineProduct();
-  std::wstring Root;        // C:\nvops-tests\<name>\ (trailing backslash)
+  std::wstring Root;        // FreshDir(name)
   std::wstring App;         // the default installation folder (trailing backslash)
   std::wstring FullPath;    // the full package in the served folder (or under Root)
   std::wstring StubPath;    // Root + "setup.exe"
   std::wstring ServedName;  // "<name>.exe"
   std::wstring Url;         // what the stub fetches
   std::wstring RegKey;      // HKCU key of the registry value
-  std::unique_ptr<nvtest::TTestPackage> Package;
+  std::unique_ptr<TTestPackage> Package;
   // The installed files and registry value are there with their content.
   bool Installed() const;
 };
@@ -60,4 +60,4 @@ std::string ProxyLog();
 // The newest "{GUID}.exe" of the temporary folder (full path; empty: none).
 std::wstring NewestDownloadedFile();
 
-}  // namespace nvonline
+}  // namespace nvtest

@@ -7,13 +7,11 @@
 #include "MainFrm.h"
 #include "NvSysUtils.h"
 #include "OnlineTestSupport.h"
-#include "UiTestSupport.h"
+#include "SetupWindow.h"
 
-using namespace nvonline;
+using namespace nvtest;
 
 namespace {
-
-constexpr DWORD kWait = 30000;
 
 class Visit : public ::testing::Test {
 protected:
@@ -24,8 +22,8 @@ protected:
   // with "/Silent"; returns the request lines the runs added to the log.
   static std::string RunAs(const std::wstring& tag, const std::wstring& gotoUrl,
                            std::initializer_list<const wchar_t*> names, TGotoUrlMode mode = gumSilent) {
-    const std::wstring root = nvtest::FreshDir(L"visit-" + tag);
-    nvtest::TTestPackage pkg(root, L"访问", root + L"app\\");
+    const std::wstring root = FreshDir(L"visit-" + tag);
+    TTestPackage pkg(root, L"访问", root + L"app\\");
     pkg.AddFile(L"{app}", L"a.txt", "a");
     pkg.Info().GotoUrl = gotoUrl;
     pkg.Info().GotoUrlMode = mode;
@@ -35,10 +33,10 @@ protected:
     for (const wchar_t* name : names) {
       const std::wstring exe = root + name;
       EXPECT_TRUE(CopyFileW(built.c_str(), exe.c_str(), FALSE));
-      EXPECT_EQ(nvtest::RunSetup(exe, L"/Silent"), kExitOk) << Utf8Encode(name);
-      EXPECT_EQ(nvtest::ReadBytes(root + L"app\\a.txt"), "a");
+      EXPECT_EQ(RunSetup(exe, L"/Silent"), kExitOk) << Utf8Encode(name);
+      EXPECT_EQ(ReadBytes(root + L"app\\a.txt"), "a");
     }
-    nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(pkg.Info().GUID));
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
     std::string log = RequestLog();
     return log.size() >= before ? log.substr(before) : log;
   }
@@ -64,12 +62,12 @@ TEST_F(Visit, AnAddressWithoutAQueryGetsTheCodeAfterAQuestionMark) {
 }
 
 TEST_F(Visit, ByBrowserTheAddressWithItsCodeGoesToTheDefaultHandler) {
-  const std::wstring log = nvtest::FreshDir(L"visit-browser-log") + L"browser.log";
+  const std::wstring log = FreshDir(L"visit-browser-log") + L"browser.log";
   TBrowserStandIn browser(log);
   // The browser stand-in makes no request of its own: the server sees none.
   EXPECT_EQ(RunAs(L"browser", HttpUrl(L"/visit/b"), {L"setup_31.exe"}, gumByBrowser), "");
-  ASSERT_TRUE(nvtest::WaitForLine(log, L"browser end", kWait));
-  const std::vector<std::wstring> lines = nvtest::ReadLines(log);
+  ASSERT_TRUE(WaitForLine(log, L"browser end", kWait));
+  const std::vector<std::wstring> lines = ReadLines(log);
   ASSERT_EQ(lines.size(), 2u);  // started once
   EXPECT_NE(lines[0].find(L"\"" + HttpUrl(L"/visit/b?rcode=31") + L"\""), std::wstring::npos) << Utf8Encode(lines[0]);
 }
@@ -77,25 +75,25 @@ TEST_F(Visit, ByBrowserTheAddressWithItsCodeGoesToTheDefaultHandler) {
 TEST_F(Visit, EmptyAddressMakesNoRequest) { EXPECT_EQ(RunAs(L"empty", L"", {L"setup_5.exe"}), ""); }
 
 TEST_F(Visit, AServerThatNeverAnswersIsAbandonedAndTheWindowStaysDone) {
-  const std::wstring root = nvtest::FreshDir(L"visit-blackhole");
-  nvtest::TTestPackage pkg(root, L"无应答", root + L"app\\");
+  const std::wstring root = FreshDir(L"visit-blackhole");
+  TTestPackage pkg(root, L"无应答", root + L"app\\");
   pkg.AddFile(L"{app}", L"a.txt", "a");
   pkg.Info().GotoUrl = L"http://127.0.0.1:" + Net().W("blackhole") + L"/visit";
   const std::wstring exe = root + L"setup_9.exe";
   pkg.Build(exe);
-  uitest::TSetup setup(exe, L"");
-  HWND main = uitest::WaitTop(setup.Pid(), L"TMainForm", kWait);
+  TSetup setup(exe, L"");
+  HWND main = WaitTop(setup.Id(), L"TMainForm", kWait);
   ASSERT_NE(main, nullptr);
-  uitest::Press(uitest::Control(main, idBtnInstall));
-  ASSERT_TRUE(uitest::WaitDoneLook(main, 60000));
+  Press(Control(main, idBtnInstall));
+  ASSERT_TRUE(WaitDoneLook(main, 60000));
   // The detail line shows the visit while it lasts; the connection time-out
   // of 5 s ends it well within this wait.
-  EXPECT_TRUE(uitest::WaitUntil([&] { return !uitest::Visible(uitest::Control(main, idLblDetail)); }, 20000));
-  EXPECT_EQ(uitest::FindTop(setup.Pid(), L"#32770"), nullptr);
-  EXPECT_EQ(uitest::Text(uitest::Control(main, idLblAppTitle)), L"安装完成");
-  EXPECT_TRUE(uitest::Visible(uitest::Control(main, idBtnRunApp)));
-  uitest::Press(uitest::Control(main, idBtnRunApp));
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  EXPECT_TRUE(WaitUntil([&] { return !Visible(Control(main, idLblDetail)); }, 20000));
+  EXPECT_EQ(FindTop(setup.Id(), L"#32770"), nullptr);
+  EXPECT_EQ(Text(Control(main, idLblAppTitle)), L"安装完成");
+  EXPECT_TRUE(Visible(Control(main, idBtnRunApp)));
+  Press(Control(main, idBtnRunApp));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitOk);
-  nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(pkg.Info().GUID));
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
 }

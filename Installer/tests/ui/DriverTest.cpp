@@ -1,78 +1,28 @@
 // The install driver driven through the window: folder check messages, the
 // three looks, the run button, failures in the middle of the sequence, the
-// agreement box and the dialogs.
+// agreement box and its viewer.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include "CopyFileFailureFrm.h"
 #include "ExitCodes.h"
 #include "LicenseFrm.h"
 #include "MainFrm.h"
 #include "NvSysUtils.h"
-#include "UiTestSupport.h"
+#include "SetupWindow.h"
 
-using namespace uitest;
-
-namespace {
-
-constexpr DWORD kWait = 30000;
-
-std::wstring PackagePath(const std::wstring& name) { return FreshDir(L"pkg-" + name) + L"Setup.exe"; }
-
-std::string Pattern(size_t size) {
-  std::string s(size, '\0');
-  uint32_t x = 12345;
-  for (auto& c : s) {
-    x = x * 1103515245 + 12345;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
-struct TRunning {
-  std::unique_ptr<TSetup> Setup;
-  HWND Main = nullptr;
-  HWND C(int id) const { return Control(Main, id); }
-};
-
-TRunning Start(const TPackage& pkg, const std::wstring& name, const std::wstring& args = L"") {
-  std::wstring exe = PackagePath(name);
-  pkg.Build(exe);
-  TRunning r;
-  r.Setup = std::make_unique<TSetup>(exe, args);
-  r.Main = WaitTop(r.Setup->Pid(), L"TMainForm", kWait);
-  return r;
-}
-
-// The text of the information box that the setup program shows next,
-// answered with OK.
-std::wstring AnswerNextMessage(const TSetup& setup) {
-  HWND box = WaitMessageBox(setup.Pid(), kWait);
-  if (!box) return L"<no message>";
-  std::wstring text = AllTexts(box);
-  AnswerMessageBox(box);
-  WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kWait);
-  return text;
-}
-
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
-}  // namespace
+using namespace nvtest;
 
 TEST(Driver, InteractiveInstallRunsToTheDoneLookAndTheRunButtonEndsWithZero) {
-  std::wstring dest = L"C:\\nvui-tests\\interactive\\新 目录\\深层";
-  RemoveTree(L"C:\\nvui-tests\\interactive\\");
-  TPackage pkg(L"体验产品", L"C:\\nvui-tests\\unused\\");
-  pkg.AddFile(L"bin\\data.bin", Pattern(300000));
-  pkg.AddFile(L"readme.txt", "hello");
-  TSetupRun* run = pkg.Script().RunList()->AddNew();
-  run->FileName = L"C:\\windows\\system32\\cmd.exe";
-  run->Params = L"/c echo ran>\"{app}ran.txt\"";
-  run->Wait = true;
-  TRunning r = Start(pkg, L"interactive");
+  std::wstring dest = TestRoot() + L"interactive\\新 目录\\深层";
+  RemoveTree(TestRoot() + L"interactive\\");
+  TUiPackage pkg(L"体验产品", TestRoot() + L"unused\\");
+  pkg.AddFile(L"{app}", L"bin\\data.bin", RandomBytes(300000, 5));
+  pkg.AddFile(L"{app}", L"readme.txt", "hello");
+  pkg.AddRun(L"C:\\windows\\system32\\cmd.exe", L"/c echo ran>\"{app}ran.txt\"", L"", true);
+  TRunning r(pkg, L"interactive");
   ASSERT_NE(r.Main, nullptr);
   TypeText(r.C(idEdtDestDir), dest + L"  ");  // trailing blanks are trimmed
   Press(r.C(idBtnInstall));
@@ -84,23 +34,23 @@ TEST(Driver, InteractiveInstallRunsToTheDoneLookAndTheRunButtonEndsWithZero) {
   EXPECT_EQ(SendMessageW(r.C(idPbProgress), PBM_GETRANGE, FALSE, 0), 2);
   EXPECT_EQ(SendMessageW(r.C(idPbProgress), PBM_GETPOS, 0, 0), 2);
   EXPECT_EQ(ReadBytes(dest + L"\\readme.txt"), "hello");
-  EXPECT_EQ(ReadBytes(dest + L"\\bin\\data.bin"), Pattern(300000));
+  EXPECT_EQ(ReadBytes(dest + L"\\bin\\data.bin"), RandomBytes(300000, 5));
   Screenshot(L"look-done");
   ClickAt(r.C(idBtnRunApp));  // with the mouse, as a user presses it
-  ASSERT_TRUE(r.Setup->WaitExit(kWait));
+  ASSERT_TRUE(r.Setup->WaitFor(kWait));
   EXPECT_EQ(r.Setup->ExitCode(), kExitOk);
-  EXPECT_TRUE(IsFile(dest + L"\\ran.txt"));
+  EXPECT_TRUE(PathIsFile(dest + L"\\ran.txt"));
 }
 
 TEST(Driver, FolderCheckMessagesLeaveTheWindowIdle) {
-  TPackage pkg(L"目录检查", L"C:\\nvui-tests\\check\\");
-  TRunning r = Start(pkg, L"check");
+  TUiPackage pkg(L"目录检查", TestRoot() + L"check\\");
+  TRunning r(pkg, L"check");
   ASSERT_NE(r.Main, nullptr);
   HWND edit = r.C(idEdtDestDir);
 
   TypeText(edit, L"   ");
   Press(r.C(idBtnInstall));
-  std::wstring text = AnswerNextMessage(*r.Setup);
+  std::wstring text = AnswerNextMessage(r.Setup->Id(), kWait);
   EXPECT_TRUE(Contains(text, L"安装目录不能为空，请重新输入。")) << Utf8Encode(text);
   EXPECT_TRUE(WaitUntil([&] { return FocusOf(r.Main) == edit; }, 5000));
   EXPECT_TRUE(Visible(r.C(idBtnInstall)));
@@ -108,32 +58,32 @@ TEST(Driver, FolderCheckMessagesLeaveTheWindowIdle) {
   // A folder below /proc cannot be created, and /proc takes no new file.
   TypeText(edit, L"Z:\\proc\\nvui-new\\sub");
   Press(r.C(idBtnInstall));
-  HWND box = WaitMessageBox(r.Setup->Pid(), kWait);
+  HWND box = WaitMessageBox(r.Setup->Id(), kWait);
   ASSERT_NE(box, nullptr);
   Screenshot(L"message-create-folder");
-  text = AnswerNextMessage(*r.Setup);
+  text = AnswerNextMessage(r.Setup->Id(), kWait);
   EXPECT_TRUE(Contains(text, L"创建安装目录失败：Z:\\proc\\nvui-new\\sub\\，请重新输入。")) << Utf8Encode(text);
 
   TypeText(edit, L"Z:\\proc");
   Press(r.C(idBtnInstall));
-  text = AnswerNextMessage(*r.Setup);
+  text = AnswerNextMessage(r.Setup->Id(), kWait);
   EXPECT_TRUE(Contains(text, L"尝试在安装目录写入文件失败：Z:\\proc\\，请重新输入。")) << Utf8Encode(text);
   EXPECT_TRUE(Visible(r.C(idBtnInstall)));
   EXPECT_EQ(Text(r.C(idLblAppTitle)), L"目录检查");
 
   ClickAt(r.C(idImgClose));
-  ASSERT_TRUE(r.Setup->WaitExit(kWait));
+  ASSERT_TRUE(r.Setup->WaitFor(kWait));
   EXPECT_EQ(r.Setup->ExitCode(), kExitNotInstalled);
 }
 
 TEST(Driver, AutoWithAFailingFolderStaysInTheInstallingLook) {
-  TPackage pkg(L"自动安装", L"Z:\\proc\\nvui-auto\\x");
+  TUiPackage pkg(L"自动安装", L"Z:\\proc\\nvui-auto\\x");
   std::wstring exe = PackagePath(L"auto");
   pkg.Build(exe);
   TSetup setup(exe, L"/AUTO");
-  std::wstring text = AnswerNextMessage(setup);
+  std::wstring text = AnswerNextMessage(setup.Id(), kWait);
   EXPECT_TRUE(Contains(text, L"创建安装目录失败：")) << Utf8Encode(text);
-  HWND main = WaitTop(setup.Pid(), L"TMainForm", kWait);
+  HWND main = WaitTop(setup.Id(), L"TMainForm", kWait);
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(Text(Control(main, idLblAppTitle)), L"正在安装");
   EXPECT_FALSE(Visible(Control(main, idBtnInstall)));
@@ -142,13 +92,13 @@ TEST(Driver, AutoWithAFailingFolderStaysInTheInstallingLook) {
   Screenshot(L"look-auto-after-folder-failure");
   // State 0: the close image works.
   ClickAt(Control(main, idImgClose));
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitNotInstalled);
 }
 
 TEST(Driver, AgreementBoxTogglesTheInstallButton) {
-  TPackage pkg(L"协议", L"C:\\nvui-tests\\agree\\");
-  TRunning r = Start(pkg, L"agree");
+  TUiPackage pkg(L"协议", TestRoot() + L"agree\\");
+  TRunning r(pkg, L"agree");
   ASSERT_NE(r.Main, nullptr);
   HWND box = r.C(idCbLicense);
   EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -168,10 +118,10 @@ TEST(Driver, AgreementBoxTogglesTheInstallButton) {
 }
 
 TEST(Driver, NoAgreementHidesTheBoxAndTheLink) {
-  TPackage pkg(L"无协议", L"C:\\nvui-tests\\noagree\\");
+  TUiPackage pkg(L"无协议", TestRoot() + L"noagree\\");
   pkg.RemoveResource(pkg.Info().LicenseResID);
   pkg.Info().LicenseResID.clear();
-  TRunning r = Start(pkg, L"noagree");
+  TRunning r(pkg, L"noagree");
   ASSERT_NE(r.Main, nullptr);
   EXPECT_FALSE(Visible(r.C(idCbLicense)));
   EXPECT_FALSE(Visible(r.C(idLblLicense)));
@@ -197,12 +147,12 @@ TEST(Driver, AgreementViewerShowsTheDecodedTextModally) {
   }
   for (const TCase& c : {TCase{be, L"甲\r\n乙\r\n丙\r\n"}, TCase{le, L"一\r\n二\r\n"},
                          TCase{"plain\nascii", L"plain\r\nascii\r\n"}}) {
-    TPackage pkg(L"协议文本", L"C:\\nvui-tests\\license\\");
-    pkg.SetResource(pkg.Info().LicenseResID, c.Bytes);
-    TRunning r = Start(pkg, L"license");
+    TUiPackage pkg(L"协议文本", TestRoot() + L"license\\");
+    pkg.SetLicense(c.Bytes);
+    TRunning r(pkg, L"license");
     ASSERT_NE(r.Main, nullptr);
     ClickAt(r.C(idLblLicense));
-    HWND viewer = WaitTop(r.Setup->Pid(), L"TLicenseForm", kWait);
+    HWND viewer = WaitTop(r.Setup->Id(), L"TLicenseForm", kWait);
     ASSERT_NE(viewer, nullptr);
     EXPECT_EQ(Text(viewer), L"用户许可协议");
     RECT cr;
@@ -219,133 +169,34 @@ TEST(Driver, AgreementViewerShowsTheDecodedTextModally) {
   }
 }
 
-TEST(Driver, CopyFailureDialogRetryAfterTheFileIsReleased) {
-  std::wstring dest = FreshDir(L"copyfail");
-  TPackage pkg(L"复制失败", dest);
-  pkg.AddFile(L"first.txt", "1");
-  pkg.AddFile(L"locked.txt", "new content");
-  HANDLE lock = CreateFileW((dest + L"locked.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-  TRunning r = Start(pkg, L"copyfail");
-  ASSERT_NE(r.Main, nullptr);
-  Press(r.C(idBtnInstall));
-  HWND dialog = WaitTop(r.Setup->Pid(), L"TCopyFileFailureForm", kWait);
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(Text(dialog), L"复制文件失败");
-  RECT cr;
-  GetClientRect(dialog, &cr);
-  EXPECT_EQ(cr.right, 572);
-  EXPECT_EQ(cr.bottom, 268);
-  std::wstring info = Text(Control(dialog, TCopyFileFailureForm::idLblInfo));
-  EXPECT_TRUE(info.starts_with(L"文件：" + dest + L"locked.txt\r\n\r\n失败原因：")) << Utf8Encode(info);
-  struct {
-    int Id;
-    const wchar_t* Caption;
-    int Left;
-  } buttons[] = {{TCopyFileFailureForm::idBtnRetry, L"重试", 9},
-                 {TCopyFileFailureForm::idBtnIgnore, L"忽略", 121},
-                 {TCopyFileFailureForm::idBtnAbort, L"退出安装", 233}};
-  for (const auto& b : buttons) {
-    HWND button = Control(dialog, b.Id);
-    EXPECT_EQ(Text(button), b.Caption);
-    RECT br = RectInParent(button);
-    EXPECT_EQ(br.left, b.Left);
-    EXPECT_EQ(br.top, 8);
-    EXPECT_EQ(br.right - br.left, 100);
-    EXPECT_EQ(br.bottom - br.top, 25);
-  }
-  // The main window is in its installing look and disabled behind the dialog.
-  EXPECT_FALSE(Enabled(r.Main));
-  EXPECT_EQ(Text(r.C(idLblAppTitle)), L"正在安装");
-  EXPECT_TRUE(Visible(r.C(idPbProgress)));
-  EXPECT_EQ(Text(r.C(idLblWait)), L"正在安装");
-  // The close image is ignored while installing.
-  ClickAt(r.C(idImgClose));
-  Screenshot(L"dialog-copy-failure-over-installing-look");
-  Sleep(500);
-  EXPECT_TRUE(IsWindow(r.Main));
-  EXPECT_FALSE(r.Setup->WaitExit(0));
-  CloseHandle(lock);
-  Press(Control(dialog, TCopyFileFailureForm::idBtnRetry));
-  ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
-  EXPECT_TRUE(Enabled(r.Main));
-  EXPECT_EQ(ReadBytes(dest + L"locked.txt"), "new content");
-  // Closing after a finished install ends with 0.
-  ClickAt(r.C(idImgClose));
-  ASSERT_TRUE(r.Setup->WaitExit(kWait));
-  EXPECT_EQ(r.Setup->ExitCode(), kExitOk);
-}
-
-TEST(Driver, CopyFailureEscapeIgnoresAndTheCloseBoxExits) {
-  for (int exitByCloseBox = 0; exitByCloseBox < 2; ++exitByCloseBox) {
-    std::wstring dest = FreshDir(L"copyfail2");
-    TPackage pkg(L"复制失败二", dest);
-    pkg.AddFile(L"locked.txt", "new");
-    pkg.AddFile(L"after.txt", "after");
-    HANDLE lock = CreateFileW((dest + L"locked.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    TRunning r = Start(pkg, L"copyfail2");
-    ASSERT_NE(r.Main, nullptr);
-    Press(r.C(idBtnInstall));
-    HWND dialog = WaitTop(r.Setup->Pid(), L"TCopyFileFailureForm", kWait);
-    ASSERT_NE(dialog, nullptr);
-    if (exitByCloseBox) {
-      PostMessageW(dialog, WM_CLOSE, 0, 0);
-      ASSERT_TRUE(r.Setup->WaitExit(kWait));
-      EXPECT_EQ(r.Setup->ExitCode(), kExitUserAborted);
-      EXPECT_FALSE(IsFile(dest + L"after.txt"));
-      EXPECT_FALSE(IsFile(dest + L"Uninstall.da1"));
-    } else {
-      HWND focus = nullptr;
-      // The thread's focus stays on the main window until the dialog is activated; the key must
-      // reach a control of the dialog.
-      ASSERT_TRUE(WaitUntil(
-          [&] {
-            focus = FocusOf(dialog);
-            return focus && GetAncestor(focus, GA_ROOT) == dialog;
-          },
-          5000));
-      PostKey(focus, VK_ESCAPE);
-      ASSERT_TRUE(WaitDoneLook(r.Main, 60000));
-      EXPECT_EQ(ReadBytes(dest + L"after.txt"), "after");
-    }
-    CloseHandle(lock);
-  }
-}
-
 TEST(Driver, FailingStepReturnsToIdleInteractivelyAndEndsNonZeroUnattended) {
-  auto fill = [](TPackage& pkg) {
-    pkg.AddFile(L"a.txt", "a");
-    TSetupReg* reg = pkg.Script().RegList()->AddNew();
-    reg->RootKey = rrkCurrentUser;
-    reg->SubKey = L"Software\\nvui-tests";
-    reg->ValueName = L"Number";
-    reg->ValueData = L"4x";
-    reg->ValueType = rvtDWord;
+  auto fill = [](TUiPackage& pkg) {
+    pkg.AddFile(L"{app}", L"a.txt", "a");
+    pkg.AddReg(rrkCurrentUser, L"Software\\nvui-tests", L"Number", L"4x", rvtDWord);
   };
   {
-    TPackage pkg(L"中途失败", L"C:\\nvui-tests\\midfail\\");
+    TUiPackage pkg(L"中途失败", TestRoot() + L"midfail\\");
     fill(pkg);
-    TRunning r = Start(pkg, L"midfail");
+    TRunning r(pkg, L"midfail");
     ASSERT_NE(r.Main, nullptr);
     Press(r.C(idBtnInstall));
-    std::wstring text = AnswerNextMessage(*r.Setup);
+    std::wstring text = AnswerNextMessage(r.Setup->Id(), kWait);
     EXPECT_TRUE(Contains(text, L"4x")) << Utf8Encode(text);
     ASSERT_TRUE(WaitUntil([&] { return Visible(r.C(idBtnInstall)); }, kWait));
     EXPECT_EQ(Text(r.C(idLblAppTitle)), L"中途失败");
     EXPECT_FALSE(Visible(r.C(idPbProgress)));
     EXPECT_TRUE(Visible(r.C(idEdtDestDir)));
     ClickAt(r.C(idImgClose));  // state 0 again: the window closes
-    ASSERT_TRUE(r.Setup->WaitExit(kWait));
+    ASSERT_TRUE(r.Setup->WaitFor(kWait));
     EXPECT_EQ(r.Setup->ExitCode(), kExitNotInstalled);
   }
   {
     std::wstring exe = PackagePath(L"midfail-silent");
-    TPackage pkg(L"中途失败", L"C:\\nvui-tests\\midfail\\");
+    TUiPackage pkg(L"中途失败", TestRoot() + L"midfail\\");
     fill(pkg);
     pkg.Build(exe);
     TSetup setup(exe, L"/Silent");
-    ASSERT_TRUE(setup.WaitExit(kWait));
+    ASSERT_TRUE(setup.WaitFor(kWait));
     EXPECT_EQ(setup.ExitCode(), kExitInstallFailed);
     EXPECT_NE(setup.Output().find("4x"), std::string::npos) << setup.Output();
   }

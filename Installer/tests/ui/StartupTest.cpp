@@ -2,94 +2,83 @@
 // layout, the command-line switches.
 #include <gtest/gtest.h>
 
-#include "CopyFileFailureFrm.h"
 #include "ExitCodes.h"
 #include "MainFrm.h"
-#include "NvPlatform.h"
 #include "NvSysUtils.h"
-#include "PackageFormat.h"
-#include "UiTestSupport.h"
+#include "SetupWindow.h"
 
-using namespace uitest;
-
-namespace {
-
-constexpr DWORD kWait = 30000;
-
-std::wstring PackagePath(const std::wstring& name) { return FreshDir(L"pkg-" + name) + L"Setup.exe"; }
-
-}  // namespace
+using namespace nvtest;
 
 TEST(Startup, PackageWithoutMarkerEndsAtOnceWithZeroAndNoWindow) {
-  TPackage pkg(L"无标记", L"C:\\nvui-tests\\nomarker\\");
+  TUiPackage pkg(L"无标记", TestRoot() + L"nomarker\\");
   pkg.NoMarker = true;
   std::wstring exe = PackagePath(L"nomarker");
   pkg.Build(exe);
   TSetup setup(exe, L"");
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitOk);
-  EXPECT_EQ(FindTop(setup.Pid(), L"TMainForm"), nullptr);
+  EXPECT_EQ(FindTop(setup.Id(), L"TMainForm"), nullptr);
 }
 
 TEST(Startup, DamagedProjectIsReportedWithExitCodeOne) {
-  TPackage pkg(L"坏项目", L"C:\\nvui-tests\\badproject\\");
+  TUiPackage pkg(L"坏项目", TestRoot() + L"badproject\\");
   pkg.ProjectOverride = "<TSetupScript><BaseInfo AppTitle=\"x\"";  // cut off
   std::wstring exe = PackagePath(L"badproject");
   pkg.Build(exe);
   TSetup setup(exe, L"");
-  HWND box = WaitMessageBox(setup.Pid(), kWait);
+  HWND box = WaitMessageBox(setup.Id(), kWait);
   ASSERT_NE(box, nullptr);
-  EXPECT_NE(AllTexts(box).find(L"安装包已损坏："), std::wstring::npos) << Utf8Encode(AllTexts(box));
+  EXPECT_NE(AllChildTexts(box).find(L"安装包已损坏："), std::wstring::npos) << Utf8Encode(AllChildTexts(box));
   Screenshot(L"damaged-package-message");
   AnswerMessageBox(box);
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitDamagedPackage);
 }
 
 TEST(Startup, UndecodableProjectUnderSilentEndsWithOneWithoutAnyWindow) {
-  TPackage pkg(L"坏数据", L"C:\\nvui-tests\\badpayload\\");
-  pkg.AddFile(L"a.txt", "abc");
+  TUiPackage pkg(L"坏数据", TestRoot() + L"badpayload\\");
+  pkg.AddFile(L"{app}", L"a.txt", "abc");
   pkg.ProjectOverride = "not a zlib stream at all";
   pkg.ProjectOverrideRaw = true;
   std::wstring exe = PackagePath(L"badpayload");
   pkg.Build(exe);
-  RemoveTree(L"C:\\nvui-tests\\badpayload\\");
+  RemoveTree(TestRoot() + L"badpayload\\");
   TSetup setup(exe, L"/Silent");
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitDamagedPackage);
   EXPECT_FALSE(setup.Output().empty());
-  EXPECT_FALSE(IsDir(L"C:\\nvui-tests\\badpayload\\"));
+  EXPECT_FALSE(PathIsDir(TestRoot() + L"badpayload\\"));
 }
 
 TEST(Startup, MissingPictureOrAgreementResourceIsADamagedPackage) {
   for (int which = 0; which < 2; ++which) {
-    TPackage pkg(L"缺资源", L"C:\\nvui-tests\\missing\\");
+    TUiPackage pkg(L"缺资源", TestRoot() + L"missing\\");
     pkg.RemoveResource(which == 0 ? pkg.Info().IconResID : pkg.Info().LicenseResID);
     std::wstring exe = PackagePath(L"missing" + std::to_wstring(which));
     pkg.Build(exe);
     TSetup setup(exe, L"/Silent");
-    ASSERT_TRUE(setup.WaitExit(kWait));
+    ASSERT_TRUE(setup.WaitFor(kWait));
     EXPECT_EQ(setup.ExitCode(), kExitDamagedPackage) << which;
     EXPECT_NE(setup.Output().find("Resource"), std::string::npos) << setup.Output();
   }
 }
 
 TEST(Startup, PictureThatIsNotAPngIsADamagedPackage) {
-  TPackage pkg(L"坏图片", L"C:\\nvui-tests\\badpicture\\");
+  TUiPackage pkg(L"坏图片", TestRoot() + L"badpicture\\");
   pkg.SetResource(pkg.Info().IconResID, "GIF89a not really");
   std::wstring exe = PackagePath(L"badpicture");
   pkg.Build(exe);
   TSetup setup(exe, L"/Silent");
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitDamagedPackage);
 }
 
 TEST(Startup, IdleWindowShowsTheProjectAndIsLaidOutAsDesigned) {
-  TPackage pkg(L"示例产品", L"{pf}\\示例产品");
+  TUiPackage pkg(L"示例产品", L"{pf}\\示例产品");
   std::wstring exe = PackagePath(L"idle");
   pkg.Build(exe);
   TSetup setup(exe, L"");
-  HWND main = WaitTop(setup.Pid(), L"TMainForm", kWait);
+  HWND main = WaitTop(setup.Id(), L"TMainForm", kWait);
   ASSERT_NE(main, nullptr);
   RECT wr;
   GetWindowRect(main, &wr);
@@ -116,37 +105,32 @@ TEST(Startup, IdleWindowShowsTheProjectAndIsLaidOutAsDesigned) {
   EXPECT_EQ(FocusOf(main), Control(main, idBtnInstall));
   Screenshot(L"look-idle");
   ClickAt(Control(main, idImgClose));
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitNotInstalled);
 }
 
 TEST(Startup, EarlierInstallationFolderReplacesTheDefault) {
-  TPackage pkg(L"旧版本", L"C:\\nvui-tests\\default\\");
-  std::wstring key = Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), pkg.Info().GUID});
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, NvRegAccess(KEY_ALL_ACCESS), nullptr, &k,
-                            nullptr),
-            ERROR_SUCCESS);
-  const wchar_t earlier[] = L"D:\\较早的\\位置\\";
-  RegSetValueExW(k, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(earlier), sizeof(earlier));
-  RegCloseKey(k);
+  TUiPackage pkg(L"旧版本", TestRoot() + L"default\\");
+  const std::wstring key = UninstallKey(pkg.Info().GUID);
+  const std::wstring earlier = L"D:\\较早的\\位置\\";
+  SetRegString(HKEY_LOCAL_MACHINE, key, L"InstallLocation", earlier);
   std::wstring exe = PackagePath(L"earlier");
   pkg.Build(exe);
   TSetup setup(exe, L"");
-  HWND main = WaitTop(setup.Pid(), L"TMainForm", kWait);
+  HWND main = WaitTop(setup.Id(), L"TMainForm", kWait);
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(Text(Control(main, idEdtDestDir)), earlier);
   setup.Kill();
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
 }
 
 TEST(Startup, OnlineStubShowsTheProxyLink) {
-  TPackage pkg(L"在线安装", L"C:\\nvui-tests\\online\\");
+  TUiPackage pkg(L"在线安装", TestRoot() + L"online\\");
   pkg.OnlineStub = true;
   std::wstring exe = PackagePath(L"online");
   pkg.Build(exe);
   TSetup setup(exe, L"");
-  HWND main = WaitTop(setup.Pid(), L"TMainForm", kWait);
+  HWND main = WaitTop(setup.Id(), L"TMainForm", kWait);
   ASSERT_NE(main, nullptr);
   EXPECT_TRUE(Visible(Control(main, idLblProxy)));
   EXPECT_EQ(Text(Control(main, idLblProxy)), L"代理服务器设置");
@@ -156,22 +140,22 @@ TEST(Startup, OnlineStubShowsTheProxyLink) {
 }
 
 TEST(Startup, OnlyOneExactSwitchArgumentIsRecognised) {
-  TPackage pkg(L"开关", L"C:\\nvui-tests\\switch\\");
-  pkg.AddFile(L"a.txt", "switch");
+  TUiPackage pkg(L"开关", TestRoot() + L"switch\\");
+  pkg.AddFile(L"{app}", L"a.txt", "switch");
   std::wstring exe = PackagePath(L"switch");
   pkg.Build(exe);
-  RemoveTree(L"C:\\nvui-tests\\switch\\");
+  RemoveTree(TestRoot() + L"switch\\");
   for (const wchar_t* args : {L"/Silent /Auto", L"-Silent", L"/Silentx", L"\"/Silent\" x"}) {
     TSetup setup(exe, args);
-    HWND main = WaitTop(setup.Pid(), L"TMainForm", kWait);
+    HWND main = WaitTop(setup.Id(), L"TMainForm", kWait);
     ASSERT_NE(main, nullptr) << Utf8Encode(args);
     EXPECT_TRUE(Visible(Control(main, idBtnInstall))) << Utf8Encode(args);
-    EXPECT_FALSE(IsDir(L"C:\\nvui-tests\\switch\\")) << Utf8Encode(args);
+    EXPECT_FALSE(PathIsDir(TestRoot() + L"switch\\")) << Utf8Encode(args);
     setup.Kill();
   }
   // Quotes group and are dropped: one argument /silent, case ignored.
   TSetup setup(exe, L"\"/sIlEnt\"");
-  ASSERT_TRUE(setup.WaitExit(kWait));
+  ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitOk);
-  EXPECT_EQ(ReadBytes(L"C:\\nvui-tests\\switch\\a.txt"), "switch");
+  EXPECT_EQ(ReadBytes(TestRoot() + L"switch\\a.txt"), "switch");
 }
