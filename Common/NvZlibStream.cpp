@@ -125,7 +125,7 @@ void TZlibInflater::Fail(const std::wstring& message) {
 }
 
 void TZlibInflater::Write(const void* data, std::size_t size) {
-  if (FFailed) throw EZlibError(L"Decompression error: the stream is damaged");
+  if (FFailed) throw EZlibError(L"Decompression error: the stream stopped at an earlier error");
   FBytesIn += size;
   if (FEnded) return;  // bytes after the stream's end are ignored
   z_stream& z = FState->Z;
@@ -164,7 +164,7 @@ void TZlibInflater::Write(const void* data, std::size_t size) {
 }
 
 void TZlibInflater::Finish() {
-  if (FFailed) throw EZlibError(L"Decompression error: the stream is damaged");
+  if (FFailed) throw EZlibError(L"Decompression error: the stream stopped at an earlier error");
   if (FEnded || FBytesIn == 0) return;
   FFailed = true;
   throw EZlibError(L"Decompression error: the compressed data ends before the end of its stream");
