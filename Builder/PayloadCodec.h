@@ -1,6 +1,5 @@
-// The container form of every package resource and uninstall data file:
-// one zlib stream (level 9, 15-bit window, memory level 8, default
-// strategy) whose byte i is XORed with (i mod 255).
+// The package container (project/PackageCodec.h) as the builder uses it:
+// whole buffers, failures as EBuildError.
 #pragma once
 
 #include <string>
@@ -8,13 +7,12 @@
 
 namespace nvbuilder {
 
-// Applies the position mask in place (its own inverse).
-void XorMask(std::string& bytes);
-// Plain content to payload; empty content gives an empty payload.
+// Plain content to payload at the package level; empty content gives an
+// empty payload.
 std::string EncodePayload(std::string_view plain);
 // Payload to plain content; bytes after the zlib stream are ignored, an empty
 // payload gives empty content. A damaged or cut stream raises EBuildError
-// (message without a file name: the caller adds it).
+// "not a payload: <cause>" (without a file name: the caller adds it).
 std::string DecodePayload(std::string_view payload);
 
 }  // namespace nvbuilder

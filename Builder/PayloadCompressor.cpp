@@ -6,7 +6,8 @@
 #include <thread>
 
 #include "BuilderText.h"
-#include "PayloadCodec.h"
+#include "NvExceptions.h"
+#include "PackageCodec.h"
 #include "Progress.h"
 
 namespace nvbuilder {
@@ -38,8 +39,8 @@ std::vector<TPackResult> CompressAll(std::vector<TPackJob>& jobs, unsigned threa
           plain = ReadWholeFile(job.Source);
         results[i].PlainSize = plain.size();
         try {
-          results[i].Payload = EncodePayload(plain);
-        } catch (const EBuildError& e) {
+          results[i].Payload = EncodePackagePayload(plain, kPackageLevel);
+        } catch (const EZlibError& e) {
           throw EBuildError((job.HasContent ? std::string("payload") : PathText(job.Source)) + ": " + e.what());
         }
         if (progress) progress->FileDone(plain.size());

@@ -1,6 +1,6 @@
-// Packing of many payloads on several threads. Each source is read once and
-// compressed by one worker; the results are in job order, so the output does
-// not depend on the number of threads.
+// Packing of many payloads on several threads with the package codec. Each
+// source is read once and compressed by one worker; the results are in job
+// order, so the output does not depend on the number of threads.
 #pragma once
 
 #include <cstdint>

@@ -1,15 +1,13 @@
 // GUID text, stream compression, console output and run-time facts.
 #include "NvSysUtils.h"
 
-#include <zlib.h>
-
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 
 #include "NvExceptions.h"
 #include "NvTypInfo.h"
+#include "NvZlibStream.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -62,21 +60,22 @@ std::wstring TNvStrfn::NewGuidString() {
 
 namespace {
 
-// zlib counts in 32-bit units: whole buffers beyond that size are fed in pieces.
-constexpr std::size_t kZlibChunk = UINT_MAX / 2;
-
-std::wstring ZlibText(int code, const z_stream& zs) {
-  std::string detail = zs.msg ? zs.msg : "";
-  if (detail.empty()) {
-    switch (code) {
-      case Z_MEM_ERROR: detail = "insufficient memory"; break;
-      case Z_DATA_ERROR: detail = "invalid or incomplete deflate data"; break;
-      case Z_BUF_ERROR: detail = "unexpected end of data"; break;
-      case Z_STREAM_ERROR: detail = "invalid stream state"; break;
-      default: detail = "error " + std::to_string(code); break;
-    }
+// Runs one whole-buffer conversion of source into dest. The source is read
+// before the destination is emptied, so that one stream may serve as both; on
+// failure the destination is left empty.
+template <typename TConvert>
+void ConvertStream(TMemoryStream* source, TMemoryStream* dest, TConvert convert) {
+  source->SetPosition(source->Size());
+  std::string output;
+  try {
+    const std::string& input = source->Bytes();
+    if (!input.empty()) output = convert(input.data(), input.size());
+  } catch (...) {
+    dest->Clear();
+    throw;
   }
-  return AsciiToWide(detail);
+  dest->Clear();
+  dest->Write(output);
 }
 
 }  // namespace
@@ -84,91 +83,13 @@ std::wstring ZlibText(int code, const z_stream& zs) {
 void TNvSysfn::CompressStream(TMemoryStream* source, TMemoryStream* dest) {
   NV_ASSERT(source != nullptr, L"Common\\NvSysUtils", 3090);
   NV_ASSERT(dest != nullptr, L"Common\\NvSysUtils", 3091);
-  // The source is taken before the destination is emptied, so that one stream
-  // may serve as both.
-  std::string input = source->Bytes();
-  source->SetPosition(source->Size());
-  dest->Clear();
-  if (input.empty()) return;
-
-  z_stream zs{};
-  int rc = deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
-  if (rc != Z_OK) throw EZlibError(L"Compression error: " + ZlibText(rc, zs));
-  std::string output;
-  try {
-    output.resize(deflateBound(&zs, input.size() > ULONG_MAX ? ULONG_MAX : static_cast<uLong>(input.size())));
-    std::size_t inPos = 0, outPos = 0;
-    do {
-      if (outPos == output.size()) output.resize(output.size() + output.size() / 2 + 64);
-      std::size_t inLeft = input.size() - inPos;
-      std::size_t outLeft = output.size() - outPos;
-      zs.next_in = reinterpret_cast<Bytef*>(input.data() + inPos);
-      zs.avail_in = static_cast<uInt>(inLeft < kZlibChunk ? inLeft : kZlibChunk);
-      zs.next_out = reinterpret_cast<Bytef*>(output.data() + outPos);
-      zs.avail_out = static_cast<uInt>(outLeft < kZlibChunk ? outLeft : kZlibChunk);
-      uInt inGiven = zs.avail_in, outGiven = zs.avail_out;
-      bool last = inLeft <= kZlibChunk;
-      rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
-      inPos += inGiven - zs.avail_in;
-      outPos += outGiven - zs.avail_out;
-      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) break;
-    } while (rc != Z_STREAM_END);
-    if (rc != Z_STREAM_END) throw EZlibError(L"Compression error: " + ZlibText(rc, zs));
-    output.resize(outPos);
-  } catch (...) {
-    deflateEnd(&zs);
-    throw;
-  }
-  deflateEnd(&zs);
-  dest->Write(output);
+  ConvertStream(source, dest, [](const char* data, std::size_t size) { return ZlibCompress(data, size, 9); });
 }
 
 void TNvSysfn::DecompressStream(TMemoryStream* source, TMemoryStream* dest) {
   NV_ASSERT(source != nullptr, L"Common\\NvSysUtils", 3174);
   NV_ASSERT(dest != nullptr, L"Common\\NvSysUtils", 3175);
-  std::string input = source->Bytes();
-  source->SetPosition(source->Size());
-  dest->Clear();
-  if (input.empty()) return;
-
-  z_stream zs{};
-  int rc = inflateInit(&zs);
-  if (rc != Z_OK) throw EZlibError(L"Decompression error: " + ZlibText(rc, zs));
-  std::string output;
-  try {
-    // A first guess of four times the input (at most 64 MiB); doubled as needed.
-    const std::size_t guess = input.size() < (std::size_t{16} << 20) ? input.size() * 4 : std::size_t{64} << 20;
-    output.resize(guess < 4096 ? 4096 : guess);
-    std::size_t inPos = 0, outPos = 0;
-    for (;;) {
-      if (outPos == output.size()) output.resize(output.size() * 2);
-      std::size_t inLeft = input.size() - inPos;
-      std::size_t outLeft = output.size() - outPos;
-      zs.next_in = reinterpret_cast<Bytef*>(input.data() + inPos);
-      zs.avail_in = static_cast<uInt>(inLeft < kZlibChunk ? inLeft : kZlibChunk);
-      zs.next_out = reinterpret_cast<Bytef*>(output.data() + outPos);
-      zs.avail_out = static_cast<uInt>(outLeft < kZlibChunk ? outLeft : kZlibChunk);
-      uInt inGiven = zs.avail_in, outGiven = zs.avail_out;
-      rc = inflate(&zs, Z_NO_FLUSH);
-      inPos += inGiven - zs.avail_in;
-      outPos += outGiven - zs.avail_out;
-      if (rc == Z_STREAM_END) break;  // bytes after the stream's end are ignored
-      if (rc == Z_NEED_DICT) {
-        throw EZlibError(L"Decompression error: the data needs a preset dictionary");
-      }
-      if (rc != Z_OK && rc != Z_BUF_ERROR) throw EZlibError(L"Decompression error: " + ZlibText(rc, zs));
-      // No progress with room left for output: the input ended inside the stream.
-      if (inPos == input.size() && outPos < output.size())
-        throw EZlibError(L"Decompression error: the compressed data ends before the end of its stream");
-    }
-    output.resize(outPos);
-  } catch (...) {
-    inflateEnd(&zs);
-    dest->Clear();
-    throw;
-  }
-  inflateEnd(&zs);
-  dest->Write(output);
+  ConvertStream(source, dest, [](const char* data, std::size_t size) { return ZlibDecompress(data, size); });
 }
 
 // ---- console and run-time facts ---------------------------------------------

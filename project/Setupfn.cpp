@@ -2,6 +2,7 @@
 #include "Setupfn.h"
 
 #include "NvSysUtils.h"
+#include "PackageCodec.h"
 
 namespace nvsetupfn {
 // The system's folders: Program Files (no trailing backslash), desktop and
@@ -47,31 +48,18 @@ TConstants& Folders() {
 
 }  // namespace
 
-void TSetupfn::MaskBytes(std::string& bytes) {
-  unsigned char* p = reinterpret_cast<unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  unsigned int mask = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    p[i] = static_cast<unsigned char>(p[i] ^ mask);
-    if (++mask == 255) mask = 0;
-  }
-}
+void TSetupfn::MaskBytes(std::string& bytes) { MaskPayloadBytes(bytes.data(), bytes.size(), 0); }
 
 void TSetupfn::DecodeStream(TMemoryStream* stream) {
-  MaskBytes(stream->Bytes());
+  // Unmasked in place first: a damaged payload leaves the unmasked bytes.
+  std::string& bytes = stream->Bytes();
+  MaskPayloadBytes(bytes.data(), bytes.size(), 0);
   stream->Rewind();
-  TMemoryStream plain;
-  TNvSysfn::DecompressStream(stream, &plain);
-  stream->Assign(std::move(plain.Bytes()));
+  std::string plain = ZlibDecompress(bytes.data(), bytes.size());
+  stream->Assign(std::move(plain));
 }
 
-void TSetupfn::EncodeStream(TMemoryStream* stream) {
-  stream->Rewind();
-  TMemoryStream packed;
-  TNvSysfn::CompressStream(stream, &packed);
-  stream->Assign(std::move(packed.Bytes()));
-  MaskBytes(stream->Bytes());
-}
+void TSetupfn::EncodeStream(TMemoryStream* stream) { stream->Assign(EncodePackagePayload(stream->Bytes())); }
 
 std::wstring TSetupfn::ExpandConstants(const std::wstring& text) {
   std::wstring s = StringReplaceAll(text, L"{pf}", ProgramFilesPath(), true);

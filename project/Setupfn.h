@@ -1,5 +1,6 @@
-// The package container (zlib stream masked with XOR by index mod 255) and the
-// path constants "{pf}", "{group}", "{desktop}", "{app}" and "{srcexe}".
+// The package container (zlib stream masked with XOR by index mod 255) on
+// in-memory streams, over the codec of PackageCodec.h, and the path constants
+// "{pf}", "{group}", "{desktop}", "{app}" and "{srcexe}".
 #pragma once
 
 #include <string>
