@@ -91,25 +91,37 @@ links() {
   find "$drive_c/ProgramData/Microsoft/Windows/Start Menu" "$drive_c/users" \( -name '演示程序.lnk' -o -name '使用说明.lnk' \) \
     2>/dev/null | sort
 }
-echo "shortcuts before:"; links | sed 's/^/  /'
+# Each thing the install made: "present" or "gone"; the count of present ones.
+product_state() {
+  local present=0
+  item() { if eval "$2"; then echo "  present: $1"; present=$((present + 1)); else echo "  gone:    $1"; fi; }
+  item "the install folder C:\\Program Files (x86)\\NvDemo\\演示程序" '[ -e "$app" ]'
+  item "the uninstall entry" 'wine reg query "$uninstall_key" >/dev/null 2>&1'
+  item "the product key $product_key" 'wine reg query "$product_key" >/dev/null 2>&1'
+  item "the user key $user_key" 'wine reg query "$user_key" >/dev/null 2>&1'
+  item "the shortcuts ($(links | wc -l))" '[ -n "$(links)" ]'
+  item "the entry in Wine's list of installed programs" 'wine uninstaller --list 2>/dev/null | grep -Fq "$guid"'
+  return "$present"
+}
+user_key='HKCU\Software\NvDemo\演示程序'
+echo "before:"
 set +e
+product_state
+before=$?
 ./scripts/wine-run.sh "$env_dir" "$app/Uninstall.exe" /SILENT
 code=$?
-set -e
 echo "exit code: $code"
-left=0
-check() { if eval "$2"; then echo "  gone: $1"; else echo "  LEFT: $1"; left=1; fi; }
-echo "== what is left of the product"
-check "the install folder C:\\Program Files (x86)\\NvDemo\\演示程序" '[ ! -e "$app" ]'
-check "the uninstall entry" '! wine reg query "$uninstall_key" >/dev/null 2>&1'
-check "the product key $product_key" '! wine reg query "$product_key" >/dev/null 2>&1'
-check "the user key HKCU\\Software\\NvDemo\\演示程序" '! wine reg query "HKCU\\Software\\NvDemo\\演示程序" >/dev/null 2>&1'
-check "the shortcuts" '[ -z "$(links)" ]'
-check "the entry in Wine's list of installed programs" '! wine uninstaller --list 2>/dev/null | grep -Fq "$guid"'
+echo "after:"
+product_state
+after=$?
+set -e
 echo "kept (not the product's own): the company folder and key, empty:"
 ls -la "$drive_c/Program Files (x86)/NvDemo" 2>/dev/null | sed 's/^/  /' || true
 echo "the uninstaller's own file, deleted at the next restart:"
 wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null \
   | tr -d '\r' | grep -o '~nvuninst-[^\\]*\.tmp' | sed 's/^/  /' || true
 [ "$code" -eq 0 ] || exit "$code"
-exit "$left"
+if [ "$before" -ne 6 ] || [ "$after" -ne 0 ]; then
+  echo "demo: the uninstall did not remove everything the install made" >&2
+  exit 1
+fi
