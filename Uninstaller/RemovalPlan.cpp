@@ -1,6 +1,7 @@
 #include "RemovalPlan.h"
 
 #include <algorithm>
+#include <set>
 
 #include "NvSysUtils.h"
 #include "PackageFormat.h"
@@ -46,17 +47,28 @@ bool IsSharedKeyName(const std::wstring& name) {
   return false;
 }
 
-void AddUnique(std::vector<std::wstring>& list, const std::wstring& path) {
-  for (const std::wstring& p : list)
-    if (SamePath(p, path)) return;
-  list.push_back(path);
-}
+// A list of full paths, each once (compared ignoring case and a trailing
+// backslash); a set keeps large products linear.
+class TPathList {
+public:
+  explicit TPathList(std::vector<std::wstring>& list) : FList(list) {}
+  // False when the path is in the list already.
+  bool Add(const std::wstring& fullPath) {
+    if (!FKeys.insert(UpperCase(ExcludeTrailingBackslash(fullPath))).second) return false;
+    FList.push_back(fullPath);
+    return true;
+  }
+
+private:
+  std::vector<std::wstring>& FList;
+  std::set<std::wstring> FKeys;
+};
 
 // folder and its parents up to and including top (folder must lie in top or be it).
-void AddFolderChain(std::vector<std::wstring>& folders, std::wstring folder, const std::wstring& top) {
+void AddFolderChain(TPathList& folders, std::wstring folder, const std::wstring& top) {
   folder = IncludeTrailingBackslash(folder);
   while (SamePath(folder, top) || PathInside(folder, top)) {
-    AddUnique(folders, folder);
+    if (!folders.Add(folder)) break;  // its parents are in already
     if (SamePath(folder, top)) break;
     folder = ExtractFilePath(ExcludeTrailingBackslash(folder));
   }
@@ -103,10 +115,11 @@ TRemovalPlan MakeRemovalPlan(const TSetupScript& script, const std::wstring& app
   for (const wchar_t* name : {UninstallProjectFileName, UninstallIconFileName})
     plan.DataFiles.push_back(plan.AppDir + name);
 
+  TPathList files(plan.Files), folders(plan.Folders), shortcuts(plan.Shortcuts);
   // Files: as the installer placed them.
-  const TSetupFileList& files = *script.FileList();
-  for (int i = 0; i < files.Count(); ++i) {
-    const TSetupFile* item = files.Items(i);
+  const TSetupFileList& fileItems = *script.FileList();
+  for (int i = 0; i < fileItems.Count(); ++i) {
+    const TSetupFile* item = fileItems.Items(i);
     if (item->SourceMask.empty() || item->SourceMask.find_first_of(L"*?") != std::wstring::npos) continue;
     const std::wstring dest =
         FullPath(IncludeTrailingBackslash(TSetupfn::ExpandConstants(item->DestDir)) + item->SourceMask);
@@ -114,11 +127,9 @@ TRemovalPlan MakeRemovalPlan(const TSetupScript& script, const std::wstring& app
     bool isData = false;
     for (const std::wstring& d : plan.DataFiles) isData = isData || SamePath(d, dest);
     if (isData) continue;
-    const size_t before = plan.Files.size();
-    AddUnique(plan.Files, dest);
-    if (plan.Files.size() == before) continue;
+    if (!files.Add(dest)) continue;
     if (SameText(ExtractFileExt(dest), L".exe")) plan.Programs.push_back(dest);
-    if (PathInside(dest, plan.AppDir)) AddFolderChain(plan.Folders, ExtractFilePath(dest), plan.AppDir);
+    if (PathInside(dest, plan.AppDir)) AddFolderChain(folders, ExtractFilePath(dest), plan.AppDir);
   }
 
   // Shortcuts; their folders only inside the product's own Start-menu group
@@ -130,11 +141,11 @@ TRemovalPlan MakeRemovalPlan(const TSetupScript& script, const std::wstring& app
     const std::wstring saveDir = IncludeTrailingBackslash(TSetupfn::ExpandConstants(item->SaveDir));
     const std::wstring name = TSetupfn::ExpandConstants(item->Name);
     if (name.empty()) continue;
-    AddUnique(plan.Shortcuts, FullPath(saveDir + name + L".lnk"));
+    shortcuts.Add(FullPath(saveDir + name + L".lnk"));
     if (!group.empty() && (SamePath(saveDir, group) || PathInside(saveDir, group)))
-      AddFolderChain(plan.Folders, FullPath(saveDir), group);
+      AddFolderChain(folders, FullPath(saveDir), group);
     else if (SamePath(saveDir, plan.AppDir) || PathInside(saveDir, plan.AppDir))
-      AddFolderChain(plan.Folders, FullPath(saveDir), plan.AppDir);
+      AddFolderChain(folders, FullPath(saveDir), plan.AppDir);
   }
 
   // Registry values, and the keys named after the product.
@@ -160,7 +171,7 @@ TRemovalPlan MakeRemovalPlan(const TSetupScript& script, const std::wstring& app
 
   plan.UninstallKey = Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), info.GUID});
 
-  AddUnique(plan.Folders, plan.AppDir);
+  folders.Add(plan.AppDir);
   std::stable_sort(plan.Folders.begin(), plan.Folders.end(),
                    [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
   return plan;

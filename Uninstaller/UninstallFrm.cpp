@@ -68,7 +68,7 @@ TUninstallForm::TUninstallForm(const std::wstring& title, const std::string& ico
   lblDetail->SetFont(MakeFont(L"Tahoma", 12, RGB(110, 118, 126)));
   lblDetail->Hide();
 
-  edtRemaining = Own(new TEdit(pnlBottom, idUnRemaining, 12, 8, kWidth - 156, kBottomHeight - 16, true, true));
+  edtRemaining = Own(new TEdit(pnlBottom, idUnRemaining, 12, 8, kWidth - 156, kBottomHeight - 16, true, true, true));
   edtRemaining->Hide();
   btnFinish = Own(new TButton(pnlBottom, idUnFinish, (kWidth - 116) / 2, 28, 116, 44, L"完成"));
   btnFinish->SetFont(MakeFont(yahei, 21, clWhite));

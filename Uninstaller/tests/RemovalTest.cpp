@@ -71,6 +71,9 @@ TEST(UninstallSilent, RemovesWhatTheInstallMadeAndNothingElse) {
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, p.CompanyKey(), L"Other Product"), L"C:\\Other\\");
 
   // Installed again, with a file the user added: it stays with its folders.
+  // The company's key, now holding only this product's value, is left empty
+  // but not deleted: it is not the product's own.
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, p.CompanyKey());
   ASSERT_EQ(RunSetup(p.Exe, L"/Silent"), kExitOk);
   WriteBytes(p.App + L"data\\my save.txt", "mine");
   EXPECT_EQ(p.Uninstall(), kUninstallOk);
@@ -78,6 +81,8 @@ TEST(UninstallSilent, RemovesWhatTheInstallMadeAndNothingElse) {
   EXPECT_EQ(ReadBytes(p.App + L"data\\my save.txt"), "mine");
   EXPECT_FALSE(PathIsDir(p.App + L"data\\levels"));
   EXPECT_FALSE(PathIsDir(p.App + L"bin"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, p.CompanyKey(), KEY_WOW64_32KEY)) << "the company's key was deleted";
+  EXPECT_TRUE(PathIsDir(DesktopDir()));
   DeleteKeyTree(HKEY_LOCAL_MACHINE, p.CompanyKey());
 }
 

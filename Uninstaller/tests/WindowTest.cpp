@@ -92,8 +92,10 @@ TEST(UninstallWindow, AFileInUseIsListedAndTheRestRemoved) {
   }
   CloseHandle(h);
   EXPECT_TRUE(PathIsFile(held));
-  for (const std::wstring& f : p.Files)
-    if (f != held) EXPECT_FALSE(PathIsFile(f));
+  for (const std::wstring& f : p.Files) {
+    if (f == held) continue;
+    EXPECT_FALSE(PathIsFile(f));
+  }
   EXPECT_FALSE(PathIsFile(p.App + L"Uninstall.da1"));
   EXPECT_FALSE(nvtest::KeyExists(HKEY_LOCAL_MACHINE, p.ProductKey(), KEY_WOW64_32KEY));
   nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, p.CompanyKey());
