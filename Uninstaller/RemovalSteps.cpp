@@ -12,22 +12,22 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 }  // namespace
 
-bool TRemovalRun::DeleteFileSoon(const std::wstring& path) {
-  // A program ended a moment ago may still hold its files for a short time.
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    if (!Exists(path)) return true;
-    if (DeleteFileW(path.c_str())) return true;
+bool TRemovalRun::DeleteFileSoon(const std::wstring& path, int& retries) {
+  for (int attempt = 0;; ++attempt) {
+    if (!Exists(path) || DeleteFileW(path.c_str())) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-    if (error == ERROR_ACCESS_DENIED) {
-      const DWORD attributes = GetFileAttributesW(path.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY)) {
+      SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+      if (DeleteFileW(path.c_str())) return true;
     }
+    if (retries <= 0 || attempt >= 10) return !Exists(path);
+    --retries;
     Sleep(100);
   }
-  return !Exists(path);
 }
 
 std::wstring TRemovalRun::RootName(HKEY root) {
@@ -53,7 +53,7 @@ void TRemovalRun::Run() {
   Step(L"正在删除卸载数据......", false);
   for (const std::wstring& file : FPlan.DataFiles) {
     Step(file, true);
-    if (!DeleteFileSoon(file)) FRemaining.push_back(file);
+    if (!DeleteFileSoon(file, FRetries)) FRemaining.push_back(file);
   }
   RemoveFolders();
   // Last: the program's own file, then the folders it kept from being empty.
@@ -70,7 +70,7 @@ void TRemovalRun::RemoveFiles() {
   Step(L"正在删除文件......", false);
   for (const std::wstring& file : FPlan.Files) {
     Step(file, true);
-    if (!DeleteFileSoon(file)) FRemaining.push_back(file);
+    if (!DeleteFileSoon(file, FRetries)) FRemaining.push_back(file);
   }
 }
 
@@ -78,7 +78,7 @@ void TRemovalRun::RemoveShortcuts() {
   Step(L"正在删除快捷方式......", false);
   for (const std::wstring& link : FPlan.Shortcuts) {
     Step(link, true);
-    if (!DeleteFileSoon(link)) FRemaining.push_back(link);
+    if (!DeleteFileSoon(link, FRetries)) FRemaining.push_back(link);
   }
 }
 

@@ -28,9 +28,10 @@ public:
   const TSelfRemoval& Self() const { return FSelf; }
   int ProgramsEnded() const { return FProgramsEnded; }
 
-  // Deletes a file, clearing its read-only attribute and retrying a short
-  // while when it is still in use; true when it is gone (or never existed).
-  static bool DeleteFileSoon(const std::wstring& path);
+  // Deletes a file, clearing its read-only attribute and, while retries
+  // (100 ms pauses) are left, retrying when it is still in use; true when it
+  // is gone (or never existed). Each pause uses up one of retries.
+  static bool DeleteFileSoon(const std::wstring& path, int& retries);
   // "HKEY_LOCAL_MACHINE" and so on.
   static std::wstring RootName(HKEY root);
 
@@ -46,4 +47,8 @@ private:
   std::vector<std::wstring> FRemaining;
   TSelfRemoval FSelf;
   int FProgramsEnded = 0;
+  // Pauses for files still in use, shared by the whole run: a program ended
+  // a moment ago releases its files soon, a file held open for good must not
+  // hold up a silent run for long.
+  int FRetries = 30;
 };

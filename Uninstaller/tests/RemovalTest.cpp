@@ -62,6 +62,9 @@ TEST(UninstallSilent, RemovesWhatTheInstallMadeAndNothingElse) {
   TProcess other(L"\"" + otherDir + L"Tool.exe\" sleep 120000");
   ASSERT_TRUE(installed.Started() && other.Started());
 
+  // A file the user made read-only is still the install's file.
+  ASSERT_TRUE(SetFileAttributesW((p.App + L"readme.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+
   EXPECT_EQ(p.Uninstall(L"/silent"), kUninstallOk);
   EXPECT_TRUE(installed.WaitFor(5000)) << "the installed program still runs";
   EXPECT_FALSE(other.WaitFor(0)) << "a program of the same name elsewhere was ended";
