@@ -134,4 +134,6 @@ TEST(UninstallData, DamagedOrMissingRemovesNothing) {
   }
   for (const std::wstring& f : p.Files) EXPECT_TRUE(PathIsFile(f));
   EXPECT_EQ(nvtest::RegString(HKEY_LOCAL_MACHINE, p.ProductKey(), L"InstallDir"), p.App);
+  nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(p.Guid));
+  nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, p.CompanyKey());
 }
