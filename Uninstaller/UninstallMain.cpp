@@ -1,0 +1,83 @@
+#include "UninstallMain.h"
+
+#include <windows.h>
+
+#include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
+#include "NvVclUtils.h"
+#include "RemovalPlan.h"
+#include "RemovalSteps.h"
+#include "Setupfn.h"
+#include "UninstallData.h"
+#include "UninstallExitCodes.h"
+#include "UninstallFrm.h"
+#include "PackageFormat.h"
+
+namespace {
+
+std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+unsigned RunSilent(const TRemovalPlan& plan) {
+  TRemovalRun run(plan);
+  run.Run();
+  for (const std::wstring& item : run.Remaining()) TNvSysfn::WriteStdOut(Format(L"未能删除：%s", {item}));
+  return run.Remaining().empty() ? kUninstallOk : kUninstallPartly;
+}
+
+unsigned RunWindow(const TUninstallData& data, const TRemovalPlan& plan) {
+  TApplication app;
+  Application = &app;
+  unsigned code = kUninstallCancelled;
+  {
+    TUninstallForm form(data.Info().AppTitle, data.IconPng(), plan);
+    app.SetMainForm(&form);
+    form.ShowForm();
+    app.Run();
+    code = form.ExitCode();
+    app.SetMainForm(nullptr);
+  }
+  Application = nullptr;
+  return code;
+}
+
+}  // namespace
+
+bool IsSilentCommandLine(const std::vector<std::wstring>& args) {
+  for (size_t i = 1; i < args.size(); ++i)
+    if (SameText(args[i], UninstallerSilentSwitch)) return true;
+  return false;
+}
+
+unsigned RunUninstaller(const std::vector<std::wstring>& args) {
+  const bool silent = IsSilentCommandLine(args);
+  const std::wstring self = ModulePath();
+  const std::wstring appDir = ExtractFilePath(self);
+
+  TUninstallData data;
+  try {
+    data.Load(appDir);
+  } catch (const std::exception& e) {
+    const std::wstring message = ExceptionMessage(e) + L"\r\n未删除任何内容。";
+    if (silent)
+      TNvSysfn::WriteStdOut(message);
+    else
+      TNvWinfn::ShowInfo(nullptr, message, L"卸载");
+    return kUninstallDataDamaged;
+  }
+
+  TSetupfn::SetAppPath(appDir);
+  TSetupfn::SetProductTitle(data.Info().AppTitle);
+  const TRemovalPlan plan = MakeRemovalPlan(data.Script(), appDir, self);
+  return silent ? RunSilent(plan) : RunWindow(data, plan);
+}
