@@ -39,7 +39,8 @@ int RunShell(const std::string& line, std::string& output) {
   std::wstring wide = L"\"" + FromUtf8(line + " 2>&1") + L"\"";
   FILE* pipe = _wpopen(wide.c_str(), L"rb");
 #else
-  FILE* pipe = popen((line + " 2>&1").c_str(), "r");
+  // Grouped, so that every command of a list has its errors caught.
+  FILE* pipe = popen(("{ " + line + "\n} 2>&1").c_str(), "r");
 #endif
   if (!pipe) return -1;
   char buffer[4096];
