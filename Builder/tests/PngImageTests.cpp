@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "BuilderText.h"
 #include "DefaultPicture.h"
@@ -200,4 +201,30 @@ TEST(PngScale, KeepsTheAspectCentredAndEnlargesSmoothly) {
   EXPECT_EQ(Px(big, 7, 4)[0], 255);
   EXPECT_GT(Px(big, 4, 4)[0], 100);
   EXPECT_LT(Px(big, 3, 4)[0], 155);
+}
+
+TEST(PngDecode, DamagedImageDataIsAnErrorNeverACrash) {
+  std::vector<uint8_t> rgba(24 * 24 * 4);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<uint8_t>(i * 7 + i / 96);
+  const std::string png = EncodePng(24, 24, rgba);
+  const size_t idat = png.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  const uint32_t length = static_cast<uint8_t>(png[idat - 2]) << 8 | static_cast<uint8_t>(png[idat - 1]);
+  std::mt19937 rng(5);
+  int refused = 0;
+  for (int round = 0; round < 400; ++round) {
+    // Bytes of the compressed data changed, the chunk's checksum made right again.
+    std::string bad = png;
+    for (int k = 0; k < 1 + round % 4; ++k) bad[idat + 4 + rng() % length] = static_cast<char>(rng());
+    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bad.data() + idat), length + 4));
+    for (int i = 0; i < 4; ++i) bad[idat + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+    try {
+      TRgbaImage image = DecodePng(bad, "x.png");
+      EXPECT_EQ(image.Pixels.size(), rgba.size());
+    } catch (const EBuildError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("x.png: ", 0), 0u) << e.what();
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 100);
 }

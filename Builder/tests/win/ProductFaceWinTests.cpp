@@ -255,3 +255,28 @@ TEST(ProductFace, TheEditedFullPackageInstalls) {
   EXPECT_EQ(ReadWholeFile(dir / "Uninstall.exe"), ReadWholeFile(b.Uninstaller));
   ExpectVersionInformation(dir / "Uninstall.exe", L"测试产品 卸载程序", L"Uninstall.exe");
 }
+
+TEST(ProductFace, AFailingSignCommandRunsThroughCmdAndLeavesNothing) {
+  test::TScratch dir;
+  test::WriteFile(dir / "proj/payload/readme.txt", "read me");
+  test::TProjectText t;
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"payload\" SourceMask=\"*.*\"");
+  test::WriteFile(dir / "proj/project.xml", t.Xml());
+  TBuildOptions o;
+  o.Project = dir / "proj/project.xml";
+  o.Runtime = test::DemoRuntime();
+  o.Quiet = true;
+  // cmd.exe gets the quoted file: "dir" of it finds it, then the command fails.
+  o.SignCommand = "dir /b {file} & echo the key is locked & exit 3";
+  try {
+    BuildPackages(o);
+    ADD_FAILURE() << "no error";
+  } catch (const EBuildError& e) {
+    std::string message = e.what();
+    EXPECT_NE(message.find("Full.exe: the signing command failed (exit code 3): Full.exe"), std::string::npos) << message;
+    EXPECT_NE(message.find("the key is locked"), std::string::npos) << message;
+  }
+  std::error_code ec;
+  EXPECT_FALSE(fs::exists(dir / "proj/out/Full.exe", ec));
+  EXPECT_FALSE(fs::exists(dir / "proj/out/Mini.exe", ec));
+}
