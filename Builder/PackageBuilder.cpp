@@ -122,7 +122,7 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       resources.push_back({FullPackageMarker, &projectPayload});
       for (const auto& [name, payload] : report.Resources) resources.push_back({name, &payload});
       fullBytes = MakePackage(runtime, resources, [&](TPeImage& image) {
-        ApplyProductFace(image, face, info.InstallFileDescription, fullPath.filename().wstring());
+        ApplyProductFace(image, face, info.InstallFileDescription, FromUtf8(PathText(fullPath.filename())));
       });
       outputs.emplace_back(fullPath, &fullBytes);
       report.Resources[FullPackageMarker] = projectPayload;
@@ -134,7 +134,7 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       resources.push_back({info.IconResID, &report.Resources.at(info.IconResID)});
       if (!info.LicenseResID.empty()) resources.push_back({info.LicenseResID, &report.Resources.at(info.LicenseResID)});
       stubBytes = MakePackage(runtime, resources, [&](TPeImage& image) {
-        ApplyProductFace(image, face, info.InstallFileDescription, stubPath.filename().wstring());
+        ApplyProductFace(image, face, info.InstallFileDescription, FromUtf8(PathText(stubPath.filename())));
       });
       outputs.emplace_back(stubPath, &stubBytes);
       report.Resources[OnlineStubMarker] = projectPayload;
