@@ -13,6 +13,7 @@
 #include "PackageInspector.h"
 #include "PackageWriter.h"
 #include "PayloadCodec.h"
+#include "Signing.h"
 
 namespace fs = std::filesystem;
 
@@ -34,14 +35,15 @@ const char kMainHelp[] =
     "\n"
     "Commands:\n"
     "  build PROJECT.xml   write the full package and the online stub the project names\n"
-    "  inspect PACKAGE.exe show the package kind, its resources and its project\n"
+    "  inspect PACKAGE.exe show the package kind, signature, icon sizes, version information,\n"
+    "                      its resources and its project\n"
     "  decode FILE         payload or uninstall data file to its plain content\n"
     "  encode FILE         plain content to the payload form\n"
     "\n"
     "\"setup-builder COMMAND --help\" describes a command's options.\n";
 
 const char kBuildHelp[] =
-    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--out DIR] [--jobs N] [--quiet]\n"
+    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--out DIR] [--jobs N] [--sign COMMAND] [--quiet]\n"
     "Reads the setup project, expands its file masks and variables, packs every file\n"
     "and writes the packages named by FullSetupFile and MiniSetupFile (relative to the\n"
     "project's folder; an empty name is not made).\n"
@@ -51,12 +53,21 @@ const char kBuildHelp[] =
     "  --jobs N            compress on N threads (default: every core); the output is the same\n"
     "  --uninstaller FILE  add FILE as {app}\\Uninstall.exe unless the project installs one\n"
     "                      (default: Uninstall.exe beside setup-builder, when present)\n"
-    "  --quiet             print nothing but errors\n";
+    "  --sign COMMAND      sign the bundled uninstaller before it is packed and each package\n"
+    "                      after its last change: COMMAND runs through the shell with {file}\n"
+    "                      standing for the (quoted) file; it must leave that file signed, e.g.\n"
+    "                      \"osslsigncode sign -pkcs12 cert.p12 -pass PW -h sha256 -in {file}\n"
+    "                      -out {file}.signed && mv {file}.signed {file}\"\n"
+    "  --quiet             print nothing but errors\n"
+    "The packages and the bundled uninstaller get the project's icon (IconFile) and\n"
+    "version information (Version, ProductName, CompanyName, LegalCopyright,\n"
+    "InstallFileDescription, UninstallFileDescription).\n";
 
 const char kInspectHelp[] =
     "Usage: setup-builder inspect PACKAGE.exe\n"
-    "Prints the package kind (full, online stub, none), every RCDATA resource with its\n"
-    "stored and decoded size, and the decoded project as XML.\n";
+    "Prints the package kind (full, online stub, none), whether it is signed, its icon\n"
+    "sizes and version information, every RCDATA resource with its stored and decoded\n"
+    "size, and the decoded project as XML.\n";
 
 const char kDecodeHelp[] =
     "Usage: setup-builder decode FILE [-o OUT]\n"
@@ -117,6 +128,10 @@ int Build(const std::vector<std::string>& args, std::FILE* out) {
       long n = std::strtol(v.c_str(), &end, 10);
       if (v.empty() || *end || n < 1 || n > 1024) throw EUsage("build: --jobs needs a number from 1 to 1024, not \"" + v + "\"");
       options.Jobs = static_cast<unsigned>(n);
+    } else if (a == "--sign") {
+      options.SignCommand = Value(args, i, "build");
+      if (options.SignCommand.find(SignFilePlaceholder) == std::string::npos)
+        throw EUsage("build: the --sign command has no " + std::string(SignFilePlaceholder) + " for the file to sign");
     } else if (a == "--quiet" || a == "-q") {
       options.Quiet = true;
     } else if (!a.empty() && a[0] == '-') {

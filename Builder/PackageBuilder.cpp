@@ -8,7 +8,9 @@
 #include "PackageFormat.h"
 #include "PackageWriter.h"
 #include "PayloadCodec.h"
+#include "ProductFace.h"
 #include "Progress.h"
+#include "Signing.h"
 
 namespace fs = std::filesystem;
 
@@ -26,6 +28,35 @@ fs::path DefaultRuntime() {
   fs::path dir = SelfDirectory();
   return dir.empty() ? fs::path("Setup.exe") : dir / "Setup.exe";
 }
+
+namespace {
+
+// The uninstaller with the product's icon and version information, signed
+// when a command is given, as a file inside `scratch`.
+fs::path FinishUninstaller(const TBuildOptions& options, const TProductFace& face, const TSetupBaseInfo& info,
+                           const TScratchFolder& scratch) {
+  const std::string where = PathText(options.Uninstaller);
+  TPeImage image;
+  try {
+    image = TPeImage::Parse(ReadWholeFile(options.Uninstaller));
+  } catch (const Exception& e) {
+    throw EBuildError(where + ": the uninstaller is not a Windows executable: " + e.what());
+  }
+  std::string bytes;
+  try {
+    ApplyProductFace(image, face, info.UninstallFileDescription, UninstallerFileName);
+    bytes = image.Save();
+  } catch (const Exception& e) {
+    throw EBuildError(where + ": cannot give the uninstaller its icon and version information: " + e.what());
+  }
+  if (!options.SignCommand.empty())
+    bytes = SignBytes(options.SignCommand, bytes, scratch, UninstallerFileName, where + " (its copy " + ToUtf8(UninstallerFileName) + ")");
+  fs::path finished = scratch.Path() / UninstallerFileName;
+  WriteFileAtomically(finished, bytes);
+  return finished;
+}
+
+}  // namespace
 
 TBuildReport BuildPackages(const TBuildOptions& options) {
   auto start = std::chrono::steady_clock::now();
@@ -45,9 +76,22 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
     throw EBuildError(where + ": FullSetupFile and MiniSetupFile name the same file");
 
   TPeImage runtime = LoadRuntime(options.Runtime);
+  const TProductFace face =
+      MakeProductFace(info, info.IconFile.empty() ? nullptr : &project.Picture(),
+                      PathText(ResolvePath(project.ProjectDir(), info.IconFile)));
+  TScratchFolder scratch;
 
   // Pack: every file with content, the picture and the agreement.
   std::vector<TPackItem> items = project.PackItems();
+  if (!options.Uninstaller.empty()) {
+    // The bundled uninstaller is packed from a finished copy.
+    for (auto& item : items) {
+      if (item.FileIndex < 0 || item.Job.Source != options.Uninstaller) continue;
+      const TSetupFile& file = *project.Script().FileList()->Items(item.FileIndex);
+      if (file.DestDir != L"{app}" || file.SourceMask != UninstallerFileName) continue;
+      item.Job.Source = FinishUninstaller(options, face, info, scratch);
+    }
+  }
   std::vector<TPackJob> jobs;
   uint64_t totalBytes = 0;
   for (auto& item : items) {
@@ -77,7 +121,9 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       std::vector<TPackageResource> resources;
       resources.push_back({FullPackageMarker, &projectPayload});
       for (const auto& [name, payload] : report.Resources) resources.push_back({name, &payload});
-      fullBytes = MakePackage(runtime, resources);
+      fullBytes = MakePackage(runtime, resources, [&](TPeImage& image) {
+        ApplyProductFace(image, face, info.InstallFileDescription, FromUtf8(PathText(fullPath.filename())));
+      });
       outputs.emplace_back(fullPath, &fullBytes);
       report.Resources[FullPackageMarker] = projectPayload;
     }
@@ -87,12 +133,18 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       resources.push_back({OnlineStubMarker, &projectPayload});
       resources.push_back({info.IconResID, &report.Resources.at(info.IconResID)});
       if (!info.LicenseResID.empty()) resources.push_back({info.LicenseResID, &report.Resources.at(info.LicenseResID)});
-      stubBytes = MakePackage(runtime, resources);
+      stubBytes = MakePackage(runtime, resources, [&](TPeImage& image) {
+        ApplyProductFace(image, face, info.InstallFileDescription, FromUtf8(PathText(stubPath.filename())));
+      });
       outputs.emplace_back(stubPath, &stubBytes);
       report.Resources[OnlineStubMarker] = projectPayload;
     }
   } catch (const Exception& e) {
     throw EBuildError(PathText(options.Runtime) + ": cannot add the package resources: " + e.what());
+  }
+  if (!options.SignCommand.empty()) {
+    if (!fullPath.empty()) fullBytes = SignBytes(options.SignCommand, fullBytes, scratch, fullPath.filename(), PathText(fullPath));
+    if (!stubPath.empty()) stubBytes = SignBytes(options.SignCommand, stubBytes, scratch, stubPath.filename(), PathText(stubPath));
   }
   WriteOutputs(outputs);
   report.FullPackage = fullPath;

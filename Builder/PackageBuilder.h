@@ -15,6 +15,10 @@ struct TBuildOptions {
   std::filesystem::path Runtime;      // the setup runtime executable
   std::filesystem::path OutDir;       // empty: outputs as the project names them
   std::filesystem::path Uninstaller;  // empty: none is added
+  // Run on the bundled uninstaller before it is packed and on each package
+  // before it is written, "{file}" standing for the file (see Signing.h);
+  // empty: nothing is signed.
+  std::string SignCommand;
   unsigned Jobs = 0;                  // 0: every core
   bool Quiet = false;
   std::FILE* Out = stdout;            // progress and summary
@@ -30,8 +34,10 @@ struct TBuildReport {
   std::string FullProjectXml, StubProjectXml;
 };
 
-// Builds both outputs. Raises EBuildError (message naming the file and the
-// cause) and then leaves no output file.
+// Builds both outputs. The packages and the bundled uninstaller (a copy: the
+// given file is not changed) carry the project's icon (from IconFile, when
+// set) and version information. Raises EBuildError (message naming the file
+// and the cause) and then leaves no output file.
 TBuildReport BuildPackages(const TBuildOptions& options);
 
 // The uninstaller to add by default: "Uninstall.exe" beside setup-builder

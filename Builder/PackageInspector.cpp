@@ -32,6 +32,17 @@ TInspection InspectPackage(const fs::path& package) {
     throw EBuildError(where + ": not a Windows executable: " + e.what());
   }
   TInspection result;
+  result.Signed = image.HasCertificate();
+  try {
+    result.IconSizes = MainIconSizes(image);
+  } catch (const Exception&) {
+    result.IconSizes.clear();
+  }
+  try {
+    result.HasVersion = FindVersionResource(image, result.Version);
+  } catch (const Exception& e) {
+    result.VersionError = e.what();
+  }
   std::set<std::wstring> names;  // upper-case, as the loader compares
   for (const TPeResourceEntry& entry : image.Resources()) {
     if (entry.Type.IsName() || entry.Type.Id() != PackageResourceType) continue;
@@ -79,6 +90,24 @@ TInspection InspectPackage(const fs::path& package) {
 
 std::string FormatInspection(const TInspection& r) {
   std::string out = std::string("kind: ") + KindName(r.Kind) + "\n";
+  out += std::string("signature: ") + (r.Signed ? "present (certificate table)" : "none") + "\n";
+  out += "icon sizes: ";
+  for (size_t i = 0; i < r.IconSizes.size(); ++i) out += (i ? ", " : "") + std::to_string(r.IconSizes[i]);
+  out += r.IconSizes.empty() ? "none\n" : "\n";
+  if (!r.VersionError.empty()) {
+    out += "version information: damaged: " + r.VersionError + "\n";
+  } else if (r.HasVersion) {
+    auto numbers = [](const std::array<uint16_t, 4>& v) {
+      return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
+    };
+    char language[32];
+    std::snprintf(language, sizeof language, "%04x%04x", r.Version.Language, r.Version.CodePage);
+    out += "version information (" + std::string(language) + "): file " + numbers(r.Version.FileVersion) +
+           ", product " + numbers(r.Version.ProductVersion) + "\n";
+    for (const auto& [name, value] : r.Version.Strings) out += "  " + ToUtf8(name) + ": " + ToUtf8(value) + "\n";
+  } else {
+    out += "version information: none\n";
+  }
   out += "resources (RCDATA): " + std::to_string(r.Resources.size()) + "\n";
   char line[256];
   std::snprintf(line, sizeof line, "  %-40s %12s %12s\n", "name", "stored", "decoded");

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "PeProductInfo.h"
+
 namespace nvbuilder {
 
 enum class TPackageKind { None, Full, OnlineStub };
@@ -22,6 +24,11 @@ struct TInspection {
   std::vector<TInspectedResource> Resources;  // every RCDATA resource, in the file's order
   std::string ProjectXml;                     // the decoded project of the marker (empty for None)
   std::vector<std::wstring> Missing;          // resources the project names that the package lacks
+  bool Signed = false;                        // the file has a certificate table (a signature)
+  std::vector<uint32_t> IconSizes;            // of the main icon group; empty without one
+  bool HasVersion = false;
+  TPeVersionInfo Version;                     // valid when HasVersion
+  std::string VersionError;                   // why a version resource could not be read
 };
 
 // Reads the package. Raises EBuildError naming the file when it cannot be

@@ -23,11 +23,13 @@ TPeImage LoadRuntime(const fs::path& runtime) {
   }
 }
 
-std::string MakePackage(const TPeImage& runtime, const std::vector<TPackageResource>& resources) {
+std::string MakePackage(const TPeImage& runtime, const std::vector<TPackageResource>& resources,
+                        const std::function<void(TPeImage&)>& finish) {
   TPeImage image = runtime;
   image.RemoveResource(TPeResId(PackageResourceType), TPeResId(FullPackageMarker));
   image.RemoveResource(TPeResId(PackageResourceType), TPeResId(OnlineStubMarker));
   for (const TPackageResource& r : resources) image.SetRcData(r.Name, *r.Payload);
+  if (finish) finish(image);
   return image.Save();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +24,10 @@ struct TPackageResource {
 TPeImage LoadRuntime(const std::filesystem::path& runtime);
 
 // The package bytes: the runtime with both marker resources removed, then
-// every given resource set (replacing one of the same name).
-std::string MakePackage(const TPeImage& runtime, const std::vector<TPackageResource>& resources);
+// every given resource set (replacing one of the same name), then `finish`
+// (when given) applied to the image before it is saved.
+std::string MakePackage(const TPeImage& runtime, const std::vector<TPackageResource>& resources,
+                        const std::function<void(TPeImage&)>& finish = {});
 
 // Writes every (path, bytes) pair: all to temporary files beside their
 // targets first, then renamed into place. On any failure every temporary and
