@@ -27,9 +27,15 @@ out=build/demo
 rm -rf "$out"
 mkdir -p "$out/product" "$out/twin"
 
+# With NV_SIGN_PKCS12 (a PKCS#12 file; its password in NV_SIGN_PASSWORD) the
+# product's packages and their uninstaller are signed with osslsigncode.
+sign=()
+if [ -n "${NV_SIGN_PKCS12:-}" ]; then
+  sign=(--sign "osslsigncode sign -pkcs12 '$NV_SIGN_PKCS12' -pass \"\${NV_SIGN_PASSWORD:-}\" -h sha256 -in {file} -out {file}.signed && mv {file}.signed {file}")
+fi
 echo "== packages with the product runtime (32-bit)"
 "$builder" build "$stage/project.xml" --runtime build/win32/Installer/Setup.exe \
-  --uninstaller build/win32/Uninstaller/Uninstall.exe --out "$out/product"
+  --uninstaller build/win32/Uninstaller/Uninstall.exe --out "$out/product" "${sign[@]}"
 echo "== packages with the 64-bit twin, for the install under Wine"
 "$builder" build "$stage/project.xml" --runtime build/win64/Installer/Setup.exe \
   --uninstaller build/win64/Uninstaller/Uninstall.exe --out "$out/twin" --quiet
