@@ -45,6 +45,8 @@ void Put32(std::string& b, size_t off, uint32_t v) {
   Put16(b, off + 2, static_cast<uint16_t>(v >> 16));
 }
 
+constexpr uint32_t kPageSize = 4096;
+
 uint64_t AlignUp(uint64_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 bool Exceeds4G(uint64_t size) { return size > 0xFFFFFFFFull; }
@@ -565,7 +567,10 @@ std::string TPeImage::Save() const {
   std::string out = in.substr(0, static_cast<size_t>(firstRaw));
   out.resize(static_cast<size_t>(firstRaw + shift), '\0');
   out.append(in, static_cast<size_t>(firstRaw), static_cast<size_t>(bodyEnd - firstRaw));
-  const uint64_t newRaw = AlignUp(out.size(), FFileAlignment);
+  // The resource data starts on a page boundary of the file, so that a loader
+  // can map it straight from the file (Wine otherwise reads the whole
+  // section, every payload of a package, into memory at start-up).
+  const uint64_t newRaw = AlignUp(out.size(), std::max<uint32_t>(FFileAlignment, kPageSize));
   out.resize(static_cast<size_t>(newRaw), '\0');
   out += content;
   out.resize(static_cast<size_t>(newRaw + rawSize), '\0');

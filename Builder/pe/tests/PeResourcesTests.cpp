@@ -132,6 +132,9 @@ TEST(PeSave, UnchangedSaveKeepsEveryResourceAndAValidLayout) {
     EXPECT_EQ(std::count_if(after.Sections.begin(), after.Sections.end(),
                             [](const Section& s) { return s.Name == ".rsrc"; }),
               1);
+    // The new resource data starts on a page of the file, so that a loader
+    // maps it instead of reading it all in.
+    EXPECT_EQ(after.Sections.back().PointerToRawData % 4096, 0u);
     // Every other section's bytes are where its header says.
     for (size_t i = 0; i < before.Sections.size(); ++i) {
       const Section& s = before.Sections[i];
