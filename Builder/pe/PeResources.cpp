@@ -184,6 +184,10 @@ void TPeImage::ParseHeaders() {
   FFileAlignment = Get32(b, FOptOffset + 36);
   FSizeOfImage = Get32(b, FOptOffset + 56);
   FSizeOfHeaders = Get32(b, FOptOffset + 60);
+  // The headers are part of the file; a size beyond it would have Save grow
+  // the headers to that size.
+  if (FSizeOfHeaders > b.size())
+    Fail("SizeOfHeaders " + Hex(FSizeOfHeaders) + " lies beyond the end of the file");
   uint32_t rvaCount = Get32(b, FOptOffset + fixedSize - 4);
   FDirOffset = FOptOffset + fixedSize;
   FDirCount = std::min<uint32_t>(rvaCount, static_cast<uint32_t>((optSize - fixedSize) / 8));
