@@ -200,6 +200,10 @@ void TPeImage::ParseHeaders() {
   if (sectionCount > kMaxSections) Fail(std::to_string(sectionCount) + " sections (at most 96 are allowed)");
   if (!Within(b, FSectionTable, kSectionHeaderSize * sectionCount))
     Fail("the section table lies beyond the end of the file");
+  // SizeOfHeaders covers the headers and the section table; Save keeps what
+  // lies below it in place and moves what lies above.
+  if (FSizeOfHeaders < FSectionTable + kSectionHeaderSize * sectionCount)
+    Fail("SizeOfHeaders " + Hex(FSizeOfHeaders) + " does not cover the headers and the section table");
   for (size_t i = 0; i < sectionCount; ++i) {
     size_t h = FSectionTable + kSectionHeaderSize * i;
     TSection s{};
