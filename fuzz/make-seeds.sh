@@ -18,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seeds="$here/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check}
+mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check,utf8_text}
 
 # Packages of the example product on the 32-bit test program, and the
 # project each carries (as "setup-builder inspect" shows it).
@@ -54,7 +54,13 @@ for f in "$seeds"/pe_reader/*.exe; do
   { cat "$f"; printf '\x00\x05\x13'; } > "$seeds/pe_writer/$name-small.bin"
 done
 
-# Pictures: the example's and the builder's own (written by a package).
+# Pictures: the example's.
 cp "$demo/icon.png" "$seeds/png_check/demo-icon.png"
+
+# Text: the example's agreement, characters of every UTF-8 length, invalid
+# sequences (a cut sequence, an encoded surrogate, five bytes, overlong).
+cp "$demo/license.txt" "$seeds/utf8_text/license.txt"
+printf 'ASCII \xe4\xbb\xa3\xe7\x90\x86 \xf0\x9f\x98\x80 \xc3\xa9' > "$seeds/utf8_text/mixed.txt"
+printf 'bad \xc3 \xed\xa0\x80 \xf8\x88\x80\x80\x80 \xe0\x80\xaf end' > "$seeds/utf8_text/invalid.txt"
 echo "make-seeds.sh: seeds in $seeds"
 find "$seeds" -type f | sort | xargs ls -l | awk '{print "  " $5 "\t" $9}'

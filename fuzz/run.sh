@@ -28,7 +28,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-[ ${#targets[@]} -eq 0 ] && targets=(xml_document setup_script decode_stream pe_reader pe_writer png_check)
+[ ${#targets[@]} -eq 0 ] && targets=(xml_document setup_script decode_stream pe_reader pe_writer png_check utf8_text)
 
 # clang with its libFuzzer runtime (Debian: clang, libclang-rt-14-dev).
 probe=$(mktemp -d)
@@ -44,9 +44,7 @@ fi
 
 build="$root/build/fuzz"
 cd "$root"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake --preset fuzz >"$probe/configure.log" 2>&1 || { cat "$probe/configure.log" >&2; exit 2; }
-fi
+cmake --preset fuzz >"$probe/configure.log" 2>&1 || { cat "$probe/configure.log" >&2; exit 2; }
 programs=()
 for t in "${targets[@]}"; do programs+=("fuzz_$t"); done
 cmake --build --preset fuzz --target "${programs[@]}" >"$probe/build.log" 2>&1 ||
@@ -65,6 +63,9 @@ run_one() {
     "$corpus" "$here/seeds/$t" "$here/regressions/$t" >"$build/logs/$t.log" 2>&1
 }
 
+# Findings of this run only: artifacts newer than this mark.
+mark="$probe/start"
+touch "$mark"
 running=0
 for t in "${targets[@]}"; do
   if [ "$running" -ge "$jobs" ]; then wait -n; running=$((running - 1)); fi
@@ -77,7 +78,7 @@ wait
 status=0
 for t in "${targets[@]}"; do
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$t.log" | grep -o '[0-9]*$')
-  found=$(find "$build/artifacts/$t" -type f 2>/dev/null | sort)
+  found=$(find "$build/artifacts/$t" -type f -newer "$mark" 2>/dev/null | sort)
   if [ -n "$found" ] || grep -q 'ERROR: libFuzzer\|ERROR: AddressSanitizer\|runtime error:' "$build/logs/$t.log"; then
     echo "run.sh: $t: FOUND (${runs:-?} runs), see $build/logs/$t.log"
     [ -n "$found" ] && echo "$found" | sed 's/^/  /'
