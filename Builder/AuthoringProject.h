@@ -36,9 +36,17 @@ public:
   // Adds the uninstaller as "{app}\Uninstall.exe" unless a file item already
   // installs that path. An empty path does nothing.
   void AddUninstaller(const std::filesystem::path& uninstaller);
+  // Refuses a DWORD registry item whose data the installer cannot read as a
+  // number (its StrToInt rules; a path constant never is one).
+  void CheckRegistryItems() const;
+  // Two file items that install the same file (DestDir and SourceMask
+  // compared as the target machine resolves them): differing content is
+  // refused; identical content is kept once, in the earlier item.
+  void MergeSameDestinations();
   // Picture (IconFile, else the builder's own) under IconResID and agreement
   // (LicenseFile) under LicenseResID; names are new GUIDs unless given, and
-  // LicenseResID is emptied without an agreement file.
+  // LicenseResID is emptied without an agreement file. An IconFile must be a
+  // PNG picture that decodes (see PngProblem).
   void AssignPictureAndLicense();
   // All of the above, in that order.
   void Prepare(const std::filesystem::path& uninstaller);
@@ -74,6 +82,18 @@ private:
   std::vector<std::filesystem::path> FFileSources;  // per file item: its source, empty when none
   std::string FPicture, FLicense;
 };
+
+// Why a PNG file would not decode, or empty when it would: the signature,
+// the chunk structure and CRCs of the critical chunks, a sane IHDR, PLTE
+// where needed, and IDAT holding one complete zlib stream with exactly the
+// rows the header announces, each with a known filter type.
+std::string PngProblem(const std::string& bytes);
+
+// The target path a file item installs to, in a form that compares equal for
+// any two spellings the target machine resolves alike: "/" as "\", a
+// backslash after the folder constants that end in one, repeated backslashes,
+// "." and ".." resolved, letter case ignored.
+std::wstring DestinationKey(const std::wstring& destDir, const std::wstring& sourceMask);
 
 // The folder of the running setup-builder program (empty when unknown).
 std::filesystem::path SelfDirectory();

@@ -93,6 +93,7 @@ void TMainForm::VisitGotoUrl() {
   try {
     TNvHttp http;
     http.SetConnectTimeout(5000);
+    http.SetTimeLimit(5000);  // connect, send and answer: the visit never holds up the end
     http.Get(address);
   } catch (const std::exception&) {
   }

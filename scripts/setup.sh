@@ -12,6 +12,7 @@ packages=(
   wine wine64 xvfb xauth fonts-wqy-microhei
   icoutils liblnk-utils imagemagick xdotool
   tinyproxy openssl ccache nsis osslsigncode
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -186,6 +186,10 @@ void TPeImage::ParseHeaders() {
   FFileAlignment = Get32(b, FOptOffset + 36);
   FSizeOfImage = Get32(b, FOptOffset + 56);
   FSizeOfHeaders = Get32(b, FOptOffset + 60);
+  // The headers are part of the file; a size beyond it would have Save grow
+  // the headers to that size.
+  if (FSizeOfHeaders > b.size())
+    Fail("SizeOfHeaders " + Hex(FSizeOfHeaders) + " lies beyond the end of the file");
   uint32_t rvaCount = Get32(b, FOptOffset + fixedSize - 4);
   FDirOffset = FOptOffset + fixedSize;
   FDirCount = std::min<uint32_t>(rvaCount, static_cast<uint32_t>((optSize - fixedSize) / 8));
@@ -198,6 +202,10 @@ void TPeImage::ParseHeaders() {
   if (sectionCount > kMaxSections) Fail(std::to_string(sectionCount) + " sections (at most 96 are allowed)");
   if (!Within(b, FSectionTable, kSectionHeaderSize * sectionCount))
     Fail("the section table lies beyond the end of the file");
+  // SizeOfHeaders covers the headers and the section table; Save keeps what
+  // lies below it in place and moves what lies above.
+  if (FSizeOfHeaders < FSectionTable + kSectionHeaderSize * sectionCount)
+    Fail("SizeOfHeaders " + Hex(FSizeOfHeaders) + " does not cover the headers and the section table");
   for (size_t i = 0; i < sectionCount; ++i) {
     size_t h = FSectionTable + kSectionHeaderSize * i;
     TSection s{};

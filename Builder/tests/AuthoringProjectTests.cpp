@@ -1,6 +1,10 @@
 // The authoring project: variables, mask expansion, picture and agreement,
-// the uninstaller hook, the stub's project.
+// the uninstaller hook, the stub's project, and what it refuses to pack:
+// DWORD data that is no number, damaged pictures, two different files for
+// one destination.
 #include <gtest/gtest.h>
+
+#include <zlib.h>
 
 #include <regex>
 
@@ -159,7 +163,7 @@ TEST_F(AuthoringTest, DefaultPictureWhenNoIconFile) {
 }
 
 TEST_F(AuthoringTest, IconAndLicenseFilesAreStored) {
-  std::string png = DefaultPicture().substr(0, 8) + "rest of a picture";
+  std::string png = EncodePng(3, 2, std::vector<uint8_t>(3 * 2 * 4, 0x80));
   test::WriteFile(FDir / "proj/art/logo.png", png);
   std::string license = std::string("\xFF\xFE", 2) + std::string("A\0g\0r\0e\0e\0", 10);  // UTF-16 LE
   test::WriteFile(FDir / "proj/license.txt", license);
@@ -270,4 +274,206 @@ TEST_F(AuthoringTest, MalformedProjectNamesTheFile) {
   } catch (const EBuildError& e) {
     EXPECT_NE(std::string(e.what()).find("absent.xml"), std::string::npos) << e.what();
   }
+}
+
+// ---- what every install would fail on is refused at build time ----------------
+
+TEST_F(AuthoringTest, DwordDataMustBeANumberAfterTheVariables) {
+  test::TProjectText good;
+  good.Vars.push_back("VarName=\"{AppID}\" VarValue=\"10033\"");
+  for (const char* data : {"{AppID}", "0", "-5", "$FF", "0x7fffffff", " 12"})
+    good.Regs.push_back(std::string("SubKey=\"Software\\X\" ValueName=\"v\" ValueType=\"rvtDWord\" ValueData=\"") + data + "\"");
+  good.Regs.push_back("SubKey=\"Software\\X\" ValueName=\"path\" ValueType=\"rvtString\" ValueData=\"{app}\"");
+  EXPECT_EQ(ErrorOf(good), "no error");
+
+  struct TCase {
+    const char* Data;
+    const char* Cause;
+  } cases[] = {{"abc", "\"abc\" is not a 32-bit number"},
+               {"{Mode}", "\"fast\" is not a 32-bit number"},  // through a variable
+               {"", "\"\" is not a 32-bit number"},
+               {"12abc", "\"12abc\" is not a 32-bit number"},
+               {"4294967295", "\"4294967295\" is not a 32-bit number"},
+               {"{app}", "holds a path constant"},
+               {"1{PF}", "holds a path constant"}};
+  for (const TCase& c : cases) {
+    test::TProjectText bad;
+    bad.Vars.push_back("VarName=\"{Mode}\" VarValue=\"fast\"");
+    bad.Regs.push_back("SubKey=\"Software\\X\" ValueName=\"ok\" ValueType=\"rvtDWord\" ValueData=\"1\"");
+    bad.Regs.push_back(std::string("SubKey=\"Software\\{Mode}\" ValueName=\"Speed\" ValueType=\"rvtDWord\" ValueData=\"") +
+                       c.Data + "\"");
+    const std::string e = ErrorOf(bad);
+    SCOPED_TRACE(c.Data);
+    EXPECT_NE(e.find("project.xml: registry item 2 (\"Software\\fast\", value \"Speed\")"), std::string::npos) << e;
+    EXPECT_NE(e.find(c.Cause), std::string::npos) << e;
+  }
+}
+
+namespace {
+
+uint32_t Be32(const std::string& b, size_t at) {
+  return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
+         uint8_t(b[at + 3]);
+}
+std::string Be32Text(uint32_t v) {
+  return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// A PNG taken apart into its chunks, changed and put together with fresh CRCs.
+struct TPngChunks {
+  std::vector<std::pair<std::string, std::string>> Chunks;  // type, data
+  explicit TPngChunks(const std::string& png) {
+    for (size_t pos = 8; pos + 12 <= png.size();) {
+      uint32_t length = Be32(png, pos);
+      Chunks.emplace_back(png.substr(pos + 4, 4), png.substr(pos + 8, length));
+      pos += 12 + length;
+    }
+  }
+  std::string& Data(const std::string& type) {
+    for (auto& c : Chunks)
+      if (c.first == type) return c.second;
+    throw std::runtime_error("no " + type);
+  }
+  std::string Bytes() const {
+    std::string out = DefaultPicture().substr(0, 8);
+    for (const auto& [type, data] : Chunks) {
+      std::string body = type + data;
+      out += Be32Text(uint32_t(data.size())) + body +
+             Be32Text(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+    }
+    return out;
+  }
+};
+
+std::string Zlib(const std::string& plain) {
+  uLongf n = compressBound(uLong(plain.size()));
+  std::string out(n, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(plain.data()), uLong(plain.size()));
+  out.resize(n);
+  return out;
+}
+
+}  // namespace
+
+TEST_F(AuthoringTest, PngThatDoesNotDecodeIsRefusedWithItsCause) {
+  const std::string good = EncodePng(5, 4, std::vector<uint8_t>(5 * 4 * 4, 0x33));
+  EXPECT_EQ(PngProblem(good), "");
+  EXPECT_EQ(PngProblem(DefaultPicture()), "");
+
+  std::vector<std::pair<std::string, std::string>> bad;  // bytes, expected cause
+  {
+    TPngChunks c(good);
+    std::string& idat = c.Data("IDAT");
+    idat[idat.size() - 2] ^= 0x55;  // the Adler-32 check of the zlib stream, CRC made right
+    bad.emplace_back(c.Bytes(), "the image data is damaged (zlib: incorrect data check)");
+  }
+  {
+    std::string b = good;
+    b[8 + 8 + 3] ^= 1;  // IHDR width, CRC left as it was
+    bad.emplace_back(b, "the CRC of the IHDR chunk is wrong");
+  }
+  {
+    TPngChunks c(good);
+    c.Data("IHDR").replace(4, 4, Be32Text(8));  // 8 rows announced, 4 stored
+    bad.emplace_back(c.Bytes(), "the image data holds fewer rows than the 5 x 8 pixels the header announces");
+  }
+  {
+    TPngChunks c(good);
+    c.Data("IHDR").replace(0, 4, Be32Text(0));
+    bad.emplace_back(c.Bytes(), "the picture has no pixels (0 x 4)");
+  }
+  {
+    TPngChunks c(good);
+    c.Data("IHDR")[8] = 5;  // bit depth 5
+    bad.emplace_back(c.Bytes(), "bit depth 5 is not allowed with colour type 6");
+  }
+  {
+    TPngChunks c(good);
+    c.Data("IDAT") = Zlib(std::string(1, '\x07') + std::string(20 * 4 + 3, '\0'));
+    bad.emplace_back(c.Bytes(), "a row of the image has the unknown filter type 7");
+  }
+  {
+    TPngChunks c(good);
+    c.Data("IHDR")[9] = 3;  // palette colours without a PLTE chunk
+    c.Data("IHDR")[8] = 8;
+    bad.emplace_back(c.Bytes(), "no PLTE chunk before the image data");
+  }
+  bad.emplace_back(good.substr(0, good.size() - 20), "the IDAT chunk is cut short");
+  bad.emplace_back(good.substr(0, good.size() - 12), "no IEND chunk");
+  for (const auto& [bytes, cause] : bad) EXPECT_EQ(PngProblem(bytes), cause);
+
+  // Through the project: the message names the file.
+  test::WriteFile(FDir / "proj/art/broken.png", bad[0].first);
+  test::TProjectText t;
+  t.BaseInfo += " IconFile=\"art\\broken.png\"";
+  const std::string e = ErrorOf(t);
+  EXPECT_NE(e.find("broken.png: the IconFile is a damaged PNG picture that cannot be shown: the image data is damaged"),
+            std::string::npos)
+      << e;
+}
+
+TEST_F(AuthoringTest, InterlacedPngWithAllSevenPassesDecodes) {
+  // 3 x 3 pixels, grey, 8 bits: passes 1, 2 (none: x0 = 4), 3 (none: y0 = 4),
+  // 4 (x 2), 5 (y 2), 6 (x 1, 3 ... only x = 1), 7 (y = 1).
+  TPngChunks c(EncodePng(1, 1, std::vector<uint8_t>(4, 0)));
+  std::string& ihdr = c.Data("IHDR");
+  ihdr.replace(0, 8, Be32Text(3) + Be32Text(3));
+  ihdr[8] = 8;
+  ihdr[9] = 0;
+  ihdr[12] = 1;
+  // Pass rows: p1 1x1, p4 1x1, p5 2x1, p6 1x2, p7 3x1: 1 filter byte each row.
+  const std::string rows = std::string(2, '\0') + std::string(2, '\0') + std::string(3, '\0') +
+                           std::string(2, '\0') + std::string(2, '\0') + std::string(4, '\0');
+  c.Data("IDAT") = Zlib(rows);
+  EXPECT_EQ(PngProblem(c.Bytes()), "");
+  c.Data("IDAT") = Zlib(rows.substr(0, rows.size() - 4));  // the last pass missing
+  EXPECT_EQ(PngProblem(c.Bytes()), "the image data holds fewer rows than the 3 x 3 pixels the header announces");
+}
+
+TEST_F(AuthoringTest, DestinationKeyComparesAsTheTargetMachineResolves) {
+  const std::wstring key = DestinationKey(L"{app}\\bin", L"x.dll");
+  EXPECT_EQ(key, L"{app}\\bin\\x.dll");
+  EXPECT_EQ(DestinationKey(L"{APP}bin/", L"X.DLL"), key);
+  EXPECT_EQ(DestinationKey(L"{app}\\\\bin\\.\\lib\\..", L"x.dll"), key);
+  EXPECT_EQ(DestinationKey(L"{app}", L"bin\\x.dll"), key);
+  EXPECT_NE(DestinationKey(L"{app}\\bin", L"y.dll"), key);
+  EXPECT_NE(DestinationKey(L"{pf}bin", L"x.dll"), DestinationKey(L"{pf}\\bin", L"x.dll"));  // "{pf}" ends without "\"
+}
+
+TEST_F(AuthoringTest, TwoItemsForOneDestinationPackIdenticalContentOnceAndRefuseDifferentContent) {
+  test::WriteFile(FDir / "proj/copy/a.dll", "a");  // the same bytes as src/a.dll
+  test::WriteFile(FDir / "proj/other/a.dll", "A");
+  test::TProjectText same;
+  same.Files.push_back("DestDir=\"{app}\\bin\" SourcePath=\"src\" SourceMask=\"*.dll\"");
+  same.Files.push_back("DestDir=\"{APP}bin\" SourcePath=\"copy\" SourceMask=\"A.DLL\"");
+  same.Files.push_back("DestDir=\"{app}\\bin\" SourcePath=\"src\" SourceMask=\"b.dll\"");  // the very same file again
+  same.Files.push_back("DestDir=\"{app}\" SourceMask=\"empty.log\"");
+  same.Files.push_back("DestDir=\"{app}\" SourceMask=\"EMPTY.LOG\"");
+  auto p = Load(same);
+  p->Prepare({});
+  const TSetupFileList& files = *p->Script().FileList();
+  std::vector<std::wstring> kept;
+  for (int i = 0; i < files.Count(); ++i) kept.push_back(files.Items(i)->DestDir + L"|" + files.Items(i)->SourceMask);
+  EXPECT_EQ(kept, (std::vector<std::wstring>{L"{app}\\bin|a.dll", L"{app}\\bin|b.dll", L"{app}|empty.log"}));
+  auto items = p->PackItems();
+  ASSERT_EQ(items.size(), 3u);  // a.dll and b.dll once each, and the picture
+  EXPECT_EQ(items[0].Job.Source, FDir / "proj/src/a.dll");
+  EXPECT_EQ(items[1].Job.Source, FDir / "proj/src/b.dll");
+  EXPECT_EQ(items[1].FileIndex, 1);
+
+  test::TProjectText different;
+  different.Files.push_back("DestDir=\"{app}\\bin\" SourcePath=\"src\" SourceMask=\"a.dll\"");
+  different.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"notes.txt\"");
+  different.Files.push_back("DestDir=\"{app}\\bin\\\" SourcePath=\"other\" SourceMask=\"a.dll\"");
+  std::string e = ErrorOf(different);
+  EXPECT_NE(e.find("project.xml: file items 1 ("), std::string::npos) << e;
+  EXPECT_NE(e.find("a.dll) and 3 ("), std::string::npos) << e;
+  EXPECT_NE(e.find("other"), std::string::npos) << e;
+  EXPECT_NE(e.find("a.dll) both install \"{app}\\bin\\a.dll\" with different content"), std::string::npos) << e;
+
+  test::TProjectText emptyAndFull;  // an empty file and one with content
+  emptyAndFull.Files.push_back("DestDir=\"{app}\" SourceMask=\"notes.txt\"");
+  emptyAndFull.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"notes.txt\"");
+  e = ErrorOf(emptyAndFull);
+  EXPECT_NE(e.find("file items 1 (no content) and 2 ("), std::string::npos) << e;
 }

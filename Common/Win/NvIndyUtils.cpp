@@ -2,6 +2,7 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -45,7 +46,8 @@ std::wstring ErrorText(DWORD code) {
   if (text.empty()) {
     // Systems without WinHTTP's message table still get a readable cause.
     switch (code) {
-      case 12002: text = L"The operation timed out"; break;
+      case 12002:
+      case WSAETIMEDOUT: text = L"The operation timed out"; break;
       case 12005: text = L"The address is not valid"; break;
       case 12006: text = L"The address does not use a recognised protocol"; break;
       case 12007: text = L"The server name could not be resolved"; break;
@@ -64,10 +66,44 @@ std::wstring ErrorText(DWORD code) {
   return text + L" (error " + std::to_wstring(code) + L")";
 }
 
-[[noreturn]] void FailLastError(const wchar_t* what) {
+[[noreturn]] void FailLastError(const std::wstring& what) {
   DWORD code = GetLastError();
-  throw THttpFailure{std::wstring(what) + L": " + ErrorText(code)};
+  throw THttpFailure{what + L": " + ErrorText(code)};
 }
+
+// WinHTTP's time-out, or the socket's (which Wine's WinHTTP passes on).
+bool IsTimeout(DWORD code) { return code == ERROR_WINHTTP_TIMEOUT || code == WSAETIMEDOUT; }
+
+// The time limit of one Get. Each wait is cut to the time that is left, and a
+// time-out once the limit has passed is reported as the limit's.
+class TDeadline {
+public:
+  explicit TDeadline(int limit) : FLimit(limit), FEnd(GetTickCount64() + (limit > 0 ? limit : 0)) {}
+  // wait (milliseconds, 0 or less: none) cut to the time left; raises the
+  // limit's failure when nothing is left.
+  int Cap(int wait) const {
+    if (FLimit <= 0) return wait > 0 ? wait : 0;
+    ULONGLONG now = GetTickCount64();
+    if (now >= FEnd) FailLimit();
+    int left = static_cast<int>(FEnd - now);
+    return wait > 0 && wait < left ? wait : left;
+  }
+  // The failure of a WinHTTP call: the limit's when the limit has passed.
+  [[noreturn]] void Fail(const std::wstring& what) const {
+    DWORD code = GetLastError();
+    if (IsTimeout(code) && FLimit > 0 && GetTickCount64() >= FEnd) FailLimit();
+    SetLastError(code);
+    FailLastError(what);
+  }
+
+private:
+  [[noreturn]] void FailLimit() const {
+    throw THttpFailure{L"The transfer did not end within its time limit of " + std::to_wstring(FLimit) + L" ms (error " +
+                       std::to_wstring(ERROR_WINHTTP_TIMEOUT) + L")"};
+  }
+  int FLimit;
+  ULONGLONG FEnd;
+};
 
 class THandle {
 public:
@@ -271,6 +307,7 @@ void TNvHttp::Transfer(const std::wstring& url) {
   const bool useProxy = proxy->Checked;
   OpenSession(useProxy ? proxy->Address + L":" + std::to_wstring(proxy->Port) : std::wstring());
 
+  const TDeadline deadline(FTimeLimit);
   std::wstring current = url;
   for (int redirects = 0;; ++redirects) {
     TUrlParts parts = CrackUrl(current);
@@ -284,17 +321,21 @@ void TNvHttp::Transfer(const std::wstring& url) {
 
     DWORD disable = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(h, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
-    // Resolving and connecting share the connect limit; sending and reading have none.
-    if (!WinHttpSetTimeouts(h, FConnectTimeout, FConnectTimeout, 0, 0)) FailLastError(L"Setting time-outs");
     if (!WinHttpAddRequestHeaders(h, kRequestHeaders, static_cast<DWORD>(-1),
                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
       FailLastError(L"Setting the request headers");
 
     DWORD status = 0;
     for (int attempt = 1;; ++attempt) {
+      // Resolving and connecting share the connect limit; sending and the wait
+      // for the answer's headers the receive limit; all within the time left.
+      const int connect = deadline.Cap(FConnectTimeout), receive = deadline.Cap(FReceiveTimeout);
+      if (!WinHttpSetTimeouts(h, connect, connect, receive, receive)) FailLastError(L"Setting time-outs");
+      DWORD headerWait = receive > 0 ? static_cast<DWORD>(receive) : INFINITE;
+      WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWait, sizeof(headerWait));
       if (!WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-        FailLastError(L"Sending the request");
-      if (!WinHttpReceiveResponse(h, nullptr)) FailLastError(L"Receiving the response");
+        deadline.Fail(L"Sending the request");
+      if (!WinHttpReceiveResponse(h, nullptr)) deadline.Fail(L"Receiving the response");
       status = QueryStatusCode(h);
       if (status != HTTP_STATUS_PROXY_AUTH_REQ || !useProxy) break;
       // The proxy wants credentials: Basic only, and at most three attempts in all.
@@ -348,8 +389,17 @@ void TNvHttp::Transfer(const std::wstring& url) {
     int64_t received = 0;
     for (;;) {
       DWORD got = 0;
-      if (!WinHttpReadData(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got))
-        FailLastError(L"Reading the response body");
+      const int cap = deadline.Cap(FReceiveTimeout);
+      DWORD wait = cap > 0 ? static_cast<DWORD>(cap) : INFINITE;
+      WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
+      // Wait for what has arrived and take only that, so that a body that
+      // stops midway keeps its part and each wait is one silence.
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(h, &available) ||
+          (available > 0 && !WinHttpReadData(h, buffer.data(),
+                                             std::min(available, static_cast<DWORD>(buffer.size())), &got)))
+        deadline.Fail(L"Reading the response body after " + std::to_wstring(received) + L" of " +
+                      (declared ? std::to_wstring(length) : std::wstring(L"an unknown number of")) + L" bytes");
       if (got == 0) break;
       ResponseStream.Write(buffer.data(), got);
       received += got;

@@ -83,9 +83,21 @@ public:
   // The body decoded as UTF-8, up to the first NUL; empty for an empty body.
   std::wstring ResponseText() const;
 
-  // Limit for establishing a connection, in milliseconds (60000 at start).
+  // Limit for resolving the host name and for establishing a connection, in
+  // milliseconds (60000 at start).
   void SetConnectTimeout(int milliseconds) { FConnectTimeout = milliseconds; }
   int ConnectTimeout() const { return FConnectTimeout; }
+  // Longest silence allowed while the request is sent and while the answer's
+  // headers and each part of its body are awaited, in milliseconds (30000 at
+  // start). A peer that stops sending ends the transfer with a time-out
+  // failure; a slow transfer that keeps sending runs as long as it needs.
+  void SetReceiveTimeout(int milliseconds) { FReceiveTimeout = milliseconds; }
+  int ReceiveTimeout() const { return FReceiveTimeout; }
+  // Bound on a whole Get (every connection, redirect and the body), in
+  // milliseconds; 0 (at start) means none. Each wait of the transfer is given
+  // at most the time that is left, so Get returns within about this time.
+  void SetTimeLimit(int milliseconds) { FTimeLimit = milliseconds; }
+  int TimeLimit() const { return FTimeLimit; }
 
   // Message of the last failed transfer; a later success keeps it.
   std::wstring ErrorMessage;
@@ -110,6 +122,8 @@ private:
   void* FSession = nullptr;  // the WinHTTP session: cookies and kept-alive connections
   std::wstring FSessionProxy;
   int FConnectTimeout = 60000;
+  int FReceiveTimeout = 30000;
+  int FTimeLimit = 0;
 };
 
 // True on the thread that initialised the program (the user-interface thread).

@@ -1,6 +1,7 @@
 // TNvHttp against the loopback servers that netserver.py starts (see its
 // CMakeLists): plain HTTP, HTTPS with a trusted and an untrusted test CA, a
-// listener that never accepts, and tinyproxy with Basic authentication.
+// listener that never accepts, one that accepts and never answers, and
+// tinyproxy with Basic authentication.
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -244,6 +245,90 @@ TEST_F(NetTest, ConnectTimeOutIsSixtySecondsAndSettable) {
   EXPECT_GE(elapsed, std::chrono::milliseconds(1200));
   EXPECT_LT(elapsed, std::chrono::seconds(20));
   EXPECT_FALSE(http.ErrorMessage.empty());
+}
+
+// ---- stalled peers -----------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(NetTest, SilenceLimitIsThirtySecondsAndThereIsNoTimeLimitAtFirst) {
+  TNvHttp http;
+  EXPECT_EQ(http.ReceiveTimeout(), 30000);
+  EXPECT_EQ(http.TimeLimit(), 0);
+  // Neither limit cuts a quick transfer short.
+  http.SetReceiveTimeout(1000);
+  http.SetTimeLimit(5000);
+  ASSERT_TRUE(http.Get(Url(L"/redirect?n=3"))) << Utf8Encode(http.ErrorMessage);
+  EXPECT_EQ(http.ResponseStream.Bytes(), "final body");
+}
+
+TEST_F(NetTest, ServerThatAcceptsAndNeverAnswersFailsAfterTheSilenceLimit) {
+  TNvHttp http;
+  http.SetReceiveTimeout(2000);
+  auto start = Clock::now();
+  EXPECT_FALSE(http.Get(L"http://127.0.0.1:" + Config().W("silent") + L"/visit"));
+  const double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, 1.5);
+  EXPECT_LT(seconds, 15.0);
+  EXPECT_NE(http.ErrorMessage.find(L"Receiving the response"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  EXPECT_NE(http.ErrorMessage.find(L"timed out"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  EXPECT_EQ(http.ResponseStream.Size(), 0u);
+}
+
+TEST_F(NetTest, TimeLimitEndsAGetToAServerThatNeverAnswersWhateverTheOtherLimits) {
+  // The post-install visit's settings: 5 s to connect, 5 s in all.
+  TNvHttp http;
+  http.SetConnectTimeout(5000);
+  http.SetTimeLimit(3000);
+  auto start = Clock::now();
+  EXPECT_FALSE(http.Get(L"http://127.0.0.1:" + Config().W("silent") + L"/visit?rcode=1"));
+  const double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, 2.5);
+  EXPECT_LT(seconds, 8.0);
+  EXPECT_NE(http.ErrorMessage.find(L"time limit of 3000 ms"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+}
+
+TEST_F(NetTest, BodyThatStopsMidwayWithoutClosingFailsAfterTheSilenceLimit) {
+  TNvHttp http;
+  TWorkRecord work;
+  work.Attach(http);
+  http.SetReceiveTimeout(2000);
+  auto start = Clock::now();
+  EXPECT_FALSE(http.Get(Url(L"/stall?n=100000")));
+  const double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, 1.5);
+  EXPECT_LT(seconds, 15.0);
+  EXPECT_NE(http.ErrorMessage.find(L"after 50000 of 100000 bytes"), std::wstring::npos)
+      << Utf8Encode(http.ErrorMessage);
+  EXPECT_NE(http.ErrorMessage.find(L"timed out"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  EXPECT_EQ(http.ResponseStream.Size(), 50000u);
+  EXPECT_EQ(work.Ends, 1);
+}
+
+TEST_F(NetTest, SlowBodyThatKeepsSendingOutlastsTheSilenceLimit) {
+  TNvHttp http;
+  http.SetReceiveTimeout(1000);
+  auto start = Clock::now();
+  ASSERT_TRUE(http.Get(Url(L"/trickle?n=12000&gap=300"))) << Utf8Encode(http.ErrorMessage);
+  EXPECT_GE(SecondsSince(start), 3.0);  // three times the silence limit
+  EXPECT_TRUE(http.ResponseStream.Bytes() == Pattern(12000));
+}
+
+TEST_F(NetTest, TimeLimitCutsASlowBodyShort) {
+  TNvHttp http;
+  http.SetTimeLimit(2000);
+  auto start = Clock::now();
+  EXPECT_FALSE(http.Get(Url(L"/trickle?n=100000&gap=200")));
+  const double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, 1.8);
+  EXPECT_LT(seconds, 6.0);
+  EXPECT_NE(http.ErrorMessage.find(L"time limit of 2000 ms"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  EXPECT_GT(http.ResponseStream.Size(), 0u);
+  EXPECT_LT(http.ResponseStream.Size(), 100000u);
 }
 
 TEST_F(NetTest, AddressOtherThanHttpFails) {

@@ -4,7 +4,8 @@
   netserver.py start DIR   make a test CA and certificates (openssl), start an
                            HTTP server and two HTTPS servers on 127.0.0.1 (files
                            put into DIR/www are served as /files/NAME), a
-                           blackhole listener and tinyproxy on 127.0.0.2 with
+                           blackhole listener, a listener that accepts and
+                           never answers, and tinyproxy on 127.0.0.2 with
                            Basic authentication; write DIR/net.ini
   netserver.py stop DIR    end every process that start began (by its pid)
   netserver.py serve ...   one server (used by start)
@@ -15,6 +16,7 @@ requests, whichever comes first.
 import argparse
 import http.server
 import os
+import select
 import shutil
 import signal
 import socket
@@ -81,6 +83,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"x" * (n // 2))
             self.wfile.flush()
             self.close_connection = True
+        elif route == "/stall":  # declares n bytes, sends half, then stays silent without closing
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(b"x" * (n // 2))
+            self.wfile.flush()
+            hold(self.connection, float(q.get("hold", "120")))
+            self.close_connection = True
+        elif route == "/trickle":  # n bytes in parts of 1000, gap milliseconds apart
+            gap = float(q.get("gap", "100")) / 1000.0
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            data = bytes(i % 251 for i in range(n))
+            try:
+                for i in range(0, n, 1000):
+                    self.wfile.write(data[i:i + 1000])
+                    self.wfile.flush()
+                    time.sleep(gap)
+            except OSError:
+                self.close_connection = True
         elif route == "/empty":
             self.send_body(200, b"")
         elif route == "/status":
@@ -133,6 +157,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_body(404, b"no such page")
 
 
+def hold(conn, seconds):
+    """Keeps a connection open and silent until the peer closes it or seconds pass."""
+    end = time.time() + seconds
+    while time.time() < end:
+        ready, _, _ = select.select([conn], [], [], 0.5)
+        if ready:
+            try:
+                if not conn.recv(4096):
+                    return
+            except OSError:
+                return
+
+
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -175,6 +212,24 @@ def blackhole(args):
     with open(args.port_file, "w") as f:
         f.write(str(s.getsockname()[1]))
     time.sleep(args.lifetime)
+
+
+def silent(args):
+    """A listener that accepts every connection and never answers on it."""
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((args.host, 0))
+    s.listen(16)
+    with open(args.port_file, "w") as f:
+        f.write(str(s.getsockname()[1]))
+    deadline = time.time() + args.lifetime
+    while time.time() < deadline:
+        s.settimeout(0.5)
+        try:
+            conn, _ = s.accept()
+        except socket.timeout:
+            continue
+        threading.Thread(target=hold, args=(conn, 300), daemon=True).start()
 
 
 def run(cmd, **kw):
@@ -248,6 +303,8 @@ def start(d):
                                  "--cert", f"{d}/untrusted.pem", "--key", f"{d}/untrusted.key"] + common)
     spawn(d, "blackhole", [sys.executable, me, "blackhole", "--host", "127.0.0.1",
                            "--port-file", f"{d}/blackhole.port"] + common)
+    spawn(d, "silent", [sys.executable, me, "silent", "--host", "127.0.0.1",
+                        "--port-file", f"{d}/silent.port"] + common)
     proxy_port = free_port("127.0.0.2")
     os.chmod(d, 0o777)
     with open(f"{d}/tinyproxy.conf", "w") as f:
@@ -266,7 +323,7 @@ ViaProxyName "tinyproxy"
     open(f"{d}/tinyproxy.log", "w").close()
     os.chmod(f"{d}/tinyproxy.log", 0o666)
     spawn(d, "tinyproxy", ["tinyproxy", "-d", "-c", f"{d}/tinyproxy.conf"])
-    ports = {k: wait_file(f"{d}/{k}.port") for k in ("http", "https", "https-untrusted", "blackhole")}
+    ports = {k: wait_file(f"{d}/{k}.port") for k in ("http", "https", "https-untrusted", "blackhole", "silent")}
     end = time.time() + 20
     while True:
         try:
@@ -301,7 +358,7 @@ def stop(d):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("command", choices=["start", "stop", "serve", "blackhole"])
+    ap.add_argument("command", choices=["start", "stop", "serve", "blackhole", "silent"])
     ap.add_argument("dir", nargs="?")
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port-file")
@@ -322,6 +379,8 @@ def main():
         stop(args.dir)
     elif args.command == "serve":
         serve(args)
+    elif args.command == "silent":
+        silent(args)
     else:
         blackhole(args)
 

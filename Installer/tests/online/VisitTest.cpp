@@ -1,6 +1,7 @@
 // The notification visit after a finished install: the request reaches the
 // test server with the code taken from the setup program's file name; an
-// empty address makes no request; a server that never answers changes nothing.
+// empty address makes no request; a server that never answers changes nothing
+// and holds up nothing.
 #include <gtest/gtest.h>
 
 #include "ExitCodes.h"
@@ -96,4 +97,20 @@ TEST_F(Visit, AServerThatNeverAnswersIsAbandonedAndTheWindowStaysDone) {
   ASSERT_TRUE(setup.WaitFor(kWait));
   EXPECT_EQ(setup.ExitCode(), kExitOk);
   DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
+}
+
+TEST_F(Visit, ASilentInstallEndsSoonWhenTheServerAcceptsAndNeverAnswers) {
+  const std::wstring root = nvtest::FreshDir(L"visit-silent-server");
+  nvtest::TTestPackage pkg(root, L"不回答", root + L"app\\");
+  pkg.AddFile(L"{app}", L"a.txt", "a");
+  pkg.Info().GotoUrl = L"http://127.0.0.1:" + Net().W("silent") + L"/visit";
+  const std::wstring exe = root + L"setup_3.exe";
+  pkg.Build(exe);
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(nvtest::RunSetup(exe, L"/Silent", 60000), kExitOk);
+  // The visit has 5 s in all (connection, request and answer), well below
+  // the 30 s of silence that end any other wait.
+  EXPECT_LT(GetTickCount64() - start, 20000u);
+  EXPECT_EQ(nvtest::ReadBytes(root + L"app\\a.txt"), "a");
+  nvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, nvtest::UninstallKey(pkg.Info().GUID));
 }
