@@ -4,6 +4,7 @@
 // itself: everything the user sees goes through its host (InstallHost.h).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
