@@ -16,7 +16,7 @@ TMainForm* MainForm = nullptr;
 
 TMainForm::TMainForm()
     : TBaseForm(nullptr, L"TMainForm", kMainFormWidth, kMainFormHeight, WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, WS_EX_APPWINDOW),
-      FEngine(std::make_unique<TInstallEngine>(*this)) {
+      FEngine(std::make_unique<TInstallEngine>(FHost)) {
   MainForm = this;
   if (Application && Application->Title.empty()) Application->Title = L"Setup";
   BuildControls();

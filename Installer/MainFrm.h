@@ -52,7 +52,7 @@ enum TMainFormId : int {
   idBtnRunApp = 118,
 };
 
-class TMainForm : public TBaseForm, public TInstallHost {
+class TMainForm : public TBaseForm {
 public:
   // The start-up sequence. May end the process: with kExitOk when the package
   // carries no marker resource, with kExitDamagedPackage when its project,
@@ -156,28 +156,28 @@ public:
   bool FullPackage() const { return FFullPackage; }
   int InstallState() const { return FInstallState; }
 
-  // ---- the engine's host ----
-  bool SilentInstall() const override { return FSilentInstall; }
-  bool AutoInstall() const override { return FAutoInstall; }
-  void ProcessMessages() override;
-  void SetProgressMax(int max) override;
-  void SetProgressPosition(int position) override;
-  void StepProgress() override;
-  void CompleteProgress() override;
-  void SetStage(const std::wstring& text) override;
-  void SetDetail(const std::wstring& text) override;
-  void ShowDetail(bool visible) override;
-  void SetBusy(bool busy) override;
+  // ---- services for the engine (its host, TEngineHost below) ----
+  bool SilentInstall() const { return FSilentInstall; }
+  bool AutoInstall() const { return FAutoInstall; }
+  void ProcessMessages();
+  void SetProgressMax(int max);
+  void SetProgressPosition(int position);
+  void StepProgress();
+  void CompleteProgress();
+  void SetStage(const std::wstring& text);
+  void SetDetail(const std::wstring& text);
+  void ShowDetail(bool visible);
+  void SetBusy(bool busy);
   // ShowInfo owned by this window, or under "/Silent" a line on standard
   // output (no window may block).
-  void ReportMessage(const std::wstring& text) override;
+  void ReportMessage(const std::wstring& text);
   // The copy-failure dialog ("重试", "忽略", "退出安装" or its close box), or
   // under "/Silent" the failure on standard output and the end.
-  TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason) override;
+  TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason);
   // The online-failure dialog: true for "退出安装".
-  bool AskDownloadFailure(const std::wstring& url) override;
+  bool AskDownloadFailure(const std::wstring& url);
   // Ends the process at once with code (the window is not destroyed).
-  [[noreturn]] void ExitSetup(unsigned code) final;
+  [[noreturn]] void ExitSetup(unsigned code);
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   bool CloseQuery() override;
@@ -190,6 +190,33 @@ public:
   static std::wstring DecodeLicenseText(const std::string& bytes);
 
 private:
+  // The engine's view of this window: every call goes to the member of the
+  // same name.
+  class TEngineHost final : public TInstallHost {
+  public:
+    explicit TEngineHost(TMainForm& form) : F(form) {}
+    bool SilentInstall() const override { return F.SilentInstall(); }
+    bool AutoInstall() const override { return F.AutoInstall(); }
+    void ProcessMessages() override { F.ProcessMessages(); }
+    void SetProgressMax(int max) override { F.SetProgressMax(max); }
+    void SetProgressPosition(int position) override { F.SetProgressPosition(position); }
+    void StepProgress() override { F.StepProgress(); }
+    void CompleteProgress() override { F.CompleteProgress(); }
+    void SetStage(const std::wstring& text) override { F.SetStage(text); }
+    void SetDetail(const std::wstring& text) override { F.SetDetail(text); }
+    void ShowDetail(bool visible) override { F.ShowDetail(visible); }
+    void SetBusy(bool busy) override { F.SetBusy(busy); }
+    void ReportMessage(const std::wstring& text) override { F.ReportMessage(text); }
+    TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason) override {
+      return F.AskCopyFailure(fileName, reason);
+    }
+    bool AskDownloadFailure(const std::wstring& url) override { return F.AskDownloadFailure(url); }
+    [[noreturn]] void ExitSetup(unsigned code) override { F.ExitSetup(code); }
+
+  private:
+    TMainForm& F;
+  };
+
   void BuildControls();
   void StartUp();
   // The damaged-package end: message (or a line under "/Silent"), exit 1.
@@ -198,6 +225,7 @@ private:
   void FailInstall(const std::wstring& message);
 
   std::unique_ptr<TNvHttpProxy> FProxy;  // the proxy settings edited through lblProxy
+  TEngineHost FHost{*this};
   std::unique_ptr<TInstallEngine> FEngine;  // the package, its project and the operations
   uint8_t FInstallState = 0;  // 0 idle, 1 installing, 2 done
   bool FAutoInstall = false;
