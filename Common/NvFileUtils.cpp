@@ -7,13 +7,13 @@
 #endif
 
 #include "NvExceptions.h"
+#include "NvSysError.h"
 #include "NvSysUtils.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -27,19 +27,6 @@ std::filesystem::path ToPath(const std::wstring& path) { return fs::path(Utf8Enc
 #endif
 
 #ifdef _WIN32
-// The system's text for an error code, without the final line break.
-std::wstring SysErrorMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text;
-  if (n && buffer) text.assign(buffer, n);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-  if (text.empty()) text = L"System error " + std::to_wstring(code);
-  return text;
-}
-
 struct THandle {
   HANDLE H;
   ~THandle() {
@@ -47,8 +34,6 @@ struct THandle {
   }
 };
 #else
-std::wstring SysErrorMessage(int code) { return Utf8Decode(std::strerror(code)); }
-
 struct THandle {
   int H;
   ~THandle() {
@@ -62,6 +47,9 @@ std::wstring OpenMessage(const std::wstring& name, const std::wstring& reason) {
 }
 std::wstring CreateMessage(const std::wstring& name, const std::wstring& reason) {
   return L"Cannot create file \"" + name + L"\". " + reason;
+}
+std::wstring WriteMessage(const std::wstring& name, const std::wstring& reason) {
+  return L"Cannot write file \"" + name + L"\". " + reason;
 }
 
 }  // namespace
@@ -102,9 +90,10 @@ std::string ReadFileBytes(const std::wstring& fileName) {
   return bytes;
 }
 
-void WriteFileBytes(const std::wstring& fileName, const std::string& bytes) {
+void WriteFileBytes(const std::wstring& fileName, const std::string& bytes, TFileShare share) {
 #ifdef _WIN32
-  THandle f{CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  const DWORD shareMode = share == TFileShare::fsExclusive ? 0 : FILE_SHARE_READ;
+  THandle f{CreateFileW(fileName.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                         nullptr)};
   if (f.H == INVALID_HANDLE_VALUE) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
   std::size_t done = 0;
@@ -112,10 +101,11 @@ void WriteFileBytes(const std::wstring& fileName, const std::string& bytes) {
     DWORD want = static_cast<DWORD>(bytes.size() - done > 0x40000000 ? 0x40000000 : bytes.size() - done);
     DWORD put = 0;
     if (!WriteFile(f.H, bytes.data() + done, want, &put, nullptr) || put == 0)
-      throw EInOutError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
+      throw EInOutError(WriteMessage(fileName, SysErrorMessage(GetLastError())));
     done += put;
   }
 #else
+  (void)share;
   THandle f{::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
   if (f.H < 0) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
   std::size_t done = 0;
@@ -123,13 +113,13 @@ void WriteFileBytes(const std::wstring& fileName, const std::string& bytes) {
     ssize_t n = ::write(f.H, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EInOutError(CreateMessage(fileName, SysErrorMessage(errno)));
+      throw EInOutError(WriteMessage(fileName, SysErrorMessage(errno)));
     }
     done += static_cast<std::size_t>(n);
   }
   if (::close(f.H) != 0) {
     f.H = -1;
-    throw EInOutError(CreateMessage(fileName, SysErrorMessage(errno)));
+    throw EInOutError(WriteMessage(fileName, SysErrorMessage(errno)));
   }
   f.H = -1;
 #endif

@@ -1,15 +1,23 @@
 // Portable file-system helpers on wide paths (UTF-16 on Windows, converted
 // to UTF-8 on the host). Failures raise EInOutError subclasses with the
-// messages "Cannot open file \"%s\". %s" and "Cannot create file \"%s\". %s".
+// messages "Cannot open file \"%s\". %s", "Cannot create file \"%s\". %s" and
+// "Cannot write file \"%s\". %s", the cause in the system's words.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// What other programs may do with a file while it is being written (Windows;
+// the host has no share modes).
+enum class TFileShare { fsShareRead, fsExclusive };
+
 // Whole-file reading and writing.
-std::string ReadFileBytes(const std::wstring& fileName);                     // EFOpenError
-void WriteFileBytes(const std::wstring& fileName, const std::string& bytes);  // EFCreateError; create or truncate
+std::string ReadFileBytes(const std::wstring& fileName);  // EFOpenError
+// Creates or truncates the file and writes bytes in one piece: EFCreateError
+// when it cannot be created, EInOutError when a write fails.
+void WriteFileBytes(const std::wstring& fileName, const std::string& bytes,
+                    TFileShare share = TFileShare::fsShareRead);
 
 bool FileExists(const std::wstring& path);       // a file (not a folder) of that name
 bool DirectoryExists(const std::wstring& path);  // a folder of that name

@@ -22,3 +22,9 @@ constexpr unsigned kExitNotInstalled = 5;
 // in the online-failure dialog, or the run was under "/Silent"), or could not
 // switch to it under "/Silent" or "/Auto".
 constexpr unsigned kExitDownloadFailed = 6;
+
+// The exit code when the message loop ends (the window was closed): kExitOk
+// after a finished install (state 2), kExitNotInstalled in any other state.
+constexpr unsigned ExitCodeAfterClose(int installState) {
+  return installState == 2 ? kExitOk : kExitNotInstalled;
+}

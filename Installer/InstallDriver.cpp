@@ -1,80 +1,23 @@
-// The install driver and the window's three looks.
+// The install driver: the install button's handler, from the folder check to
+// the done look.
 #include "MainFrm.h"
 
 #include "NvExceptions.h"
-#include "NvFileUtils.h"
 #include "NvSysUtils.h"
-#include "NvSysUtilsWin.h"
 #include "SetupProject.h"
-#include "Setupfn.h"
 
 bool TMainForm::CheckDestDir() {
-  std::wstring dir = Trim(edtDestDir->Text());
-  TSetupfn::SetAppPath(dir);
-  if (dir.empty()) {
-    ReportMessage(L"安装目录不能为空，请重新输入。");
-    edtDestDir->SetFocus();
-    return false;
-  }
-  dir = IncludeTrailingBackslash(dir);
-  TSetupfn::SetAppPath(dir);
-  if (!DirectoryExists(dir)) {
-    try {
-      ForceDirectories(dir);
-    } catch (const std::exception&) {
-    }
-    if (!DirectoryExists(dir)) {
-      ReportMessage(Format(L"创建安装目录失败：%s，请重新输入。", {dir}));
-      return false;
-    }
-  }
-  std::wstring testFile = dir + TNvStrfn::NewGuidString();
-  HANDLE file = CreateFileW(testFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool ok = file != INVALID_HANDLE_VALUE;
-  if (ok) CloseHandle(file);
-  else ReportMessage(Format(L"尝试在安装目录写入文件失败：%s，请重新输入。", {dir}));
-  DeleteFileW(testFile.c_str());
-  return ok;
+  const TFolderCheck check = FEngine->CheckInstallFolder(edtDestDir->Text());
+  if (check.Ok) return true;
+  ReportMessage(check.Message);
+  if (check.Empty) edtDestDir->SetFocus();
+  return false;
 }
 
-void TMainForm::ShowInstallingLayout() {
-  lblAppTitle->SetCaption(L"正在安装");
-  for (TControl* c : std::initializer_list<TControl*>{lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir,
-                                                       cbLicense, lblLicense, lblProxy})
-    c->Hide();
-  pbProgress->SetBounds(16, pbProgress->Top(), pnlBottom->Width() - 32, pbProgress->Height());
-  pbProgress->Show();
-  lblWait->SetBounds(pbProgress->Left(), lblWait->Top(), pbProgress->Width(), lblWait->Height());
-  lblWait->Show();
-  lblDetail->SetBounds(pbProgress->Left(), lblDetail->Top(), pbProgress->Width(), lblDetail->Height());
-  lblDetail->SetCaption(L"");
-  lblDetail->Show();
-}
-
-void TMainForm::ShowDoneLayout() {
-  lblAppTitle->SetCaption(L"安装完成");
-  pbProgress->Hide();
-  lblWait->Hide();
-  lblDetail->Hide();
-  btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
-  btnRunApp->Show();
-  btnRunApp->SetFocus();
-}
-
-void TMainForm::RestoreIdleLayout() {
-  FInstallState = 0;
-  lblWait->Hide();
-  pbProgress->Hide();
-  lblDetail->Hide();
-  lblWait->SetCaption(L"请等待");
-  lblAppTitle->SetCaption(FScript->BaseInfo()->AppTitle);
-  for (TControl* c : std::initializer_list<TControl*>{lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir})
-    c->Show();
-  bool license = !FScript->BaseInfo()->LicenseResID.empty();
-  cbLicense->SetVisible(license);
-  lblLicense->SetVisible(license);
-  lblProxy->SetVisible(!FFullPackage);
-  UpdateInstallButton();
+bool TMainForm::DownloadFullPackage() {
+  if (FEngine->DownloadFullPackage(*FProxy)) return true;
+  RestoreIdleLayout();
+  return false;
 }
 
 void TMainForm::FailInstall(const std::wstring& message) {
@@ -87,26 +30,21 @@ void TMainForm::btnInstallClick() {
   if (FInstallState == 1) return;  // re-entered through message processing
   if (!CheckDestDir()) {
     if (FSilentInstall) ExitSetup(kExitBadFolder);
+    if (FAutoInstall) {
+      // "/Auto" showed the installing look from the start: back to the idle
+      // look, so that the user can correct the folder and install.
+      RestoreIdleLayout();
+      if (Trim(edtDestDir->Text()).empty()) edtDestDir->SetFocus();
+    }
     return;
   }
   FInstallState = 1;
   ShowInstallingLayout();
   try {
+    // An online stub first fetches the full package; on failure the idle
+    // look is back already.
     if (!FFullPackage && !DownloadFullPackage()) return;
-    TSetupScript& script = *FScript;
-    pbProgress->SetMax(script.FileList()->Count() + script.RegList()->Count() + script.ShortCutList()->Count());
-    pbProgress->SetPosition(0);
-    lblWait->SetCaption(L"正在检查旧版本");
-    ProcessMessages();
-    RemovePreviousVersion();
-    StopRunningPrograms();
-    lblWait->SetCaption(L"正在安装");
-    ProcessMessages();
-    InstallFiles();
-    WriteRegistryEntries();
-    CreateShortcuts();
-    WriteUninstallData();
-    RegisterUninstall();
+    FEngine->RunInstallSteps();
   } catch (const std::exception& e) {
     FailInstall(ExceptionMessage(e));
     return;
@@ -118,5 +56,6 @@ void TMainForm::btnInstallClick() {
   } catch (const std::exception&) {
     // The visit is a notification only; the install has finished.
   }
+  // Unattended runs start the product and end, as the run button does.
   if (FSilentInstall || FAutoInstall) btnRunAppClick();
 }

@@ -1,6 +1,7 @@
-// The setup program's one main window: start-up (package module, mode,
-// project, window contents, command line), the install driver and its three
-// looks, and the install operations (implemented in Op*.cpp).
+// The setup program's one main window: start-up (package, mode, project,
+// window contents, command line; MainStartUp.cpp), its three looks
+// (MainLayout.cpp), the install driver (InstallDriver.cpp), and the host of
+// the install engine (InstallEngine.h), whose operations it calls by name.
 //
 // Finding the window from another program: top-level window class
 // "TMainForm"; every control is a child window with the control ID listed in
@@ -14,16 +15,19 @@
 
 #include "BaseFrm.h"
 #include "ExitCodes.h"
+#include "InstallEngine.h"
+#include "InstallHost.h"
 #include "NvStream.h"
 
 class TSetupScript;
-class TSetupFile;
-class TNvHttp;
 class TNvHttpProxy;
-enum TWorkMode : int;
 
 // Posted by the run button: start the run entries and end the process.
 constexpr UINT WM_RUNAPP = WM_USER + 1;  // 1025
+
+// The window's design size (borderless, centred on the screen).
+constexpr int kMainFormWidth = 750;
+constexpr int kMainFormHeight = 480;
 
 // Control IDs of the main window.
 enum TMainFormId : int {
@@ -83,7 +87,9 @@ public:
   // ---- event handlers ----
   void btnDestDirClick();
   // The install driver: folder check, online download, the operations in
-  // order, the done look. A failing operation shows its message and returns
+  // order, the done look. A folder that fails its check leaves (or, under
+  // "/Auto", brings back) the idle look; under "/Silent" it ends the process
+  // with kExitBadFolder. A failing operation shows its message and returns
   // to the idle look (state 0); under "/Silent" or "/Auto" it ends the
   // process with kExitInstallFailed.
   void btnInstallClick();
@@ -103,14 +109,11 @@ public:
   void WMRunApp();
 
   // ---- start-up steps ----
-  // True when the package holds an RCDATA resource of that name (ANSI).
+  // The package's resources (TInstallEngine::ResourceExists, ReadResource).
   bool ResourceExists(const std::wstring& name) const;
-  // Clears stream, copies the RCDATA resource name into it and decodes it in
-  // place with the package container decoder; the stream ends at position 0.
-  // A missing resource raises EResNotFound; a damaged one the decoder's error.
   bool ReadResource(const std::wstring& name, TMemoryStream& stream);
-  // Reads the picture named by IconResID, keeps its PNG bytes (FIconPng) and
-  // shows it in imgIcon.
+  // Reads the picture named by IconResID, keeps its PNG bytes for the
+  // uninstall data and shows it in imgIcon.
   void LoadIconImage();
   // Reads the agreement named by LicenseResID into FLicenseText (hides the
   // check box and link when the name is empty).
@@ -118,90 +121,102 @@ public:
   // btnInstall enabled exactly when cbLicense is checked.
   void UpdateInstallButton();
 
-  // ---- the driver ----
-  // Trims the folder text, stores it as "{app}" at once, checks it, appends a
-  // backslash, creates it with its parents and write-tests it. Each failure
-  // is reported with its message and gives false.
+  // ---- the driver and the looks ----
+  // The folder check of the engine on the folder box; each failure is
+  // reported with its message (an empty folder also puts the focus in the
+  // box) and gives false.
   bool CheckDestDir();
-  // The installing look (title "正在安装", progress bar, wait and detail lines).
-  void ShowInstallingLayout();
+  // The installing look (title "正在安装", progress bar, wait and detail
+  // lines). The wait line spans the progress bar, or keeps its width and is
+  // centred in the bottom strip (the look "/Auto" starts with).
+  void ShowInstallingLayout(bool centreWaitLine = false);
   // The done look (title "安装完成", the run button with the focus).
   void ShowDoneLayout();
   // Back to the idle look and state 0.
   void RestoreIdleLayout();
-  // Online stub: fetch the full package (through FProxy, copied into
-  // GlobalHttpProxy) into a temporary file, open it for its resources as the
-  // package and load its project; true when the full project is loaded. A
-  // failed fetch shows the online-failure dialog ("退出安装" ends the process
-  // with kExitDownloadFailed, "重试" returns false with the idle look back,
-  // also under "/Auto"); under "/Silent" it is a line on standard output and
-  // the end with kExitDownloadFailed. A file that is not a full package gives
-  // "安装包错误。" (and any other error its message): false with the idle look,
-  // or the end with kExitDownloadFailed under "/Silent" and "/Auto".
+  // Online stub: the engine's download and hand-off through FProxy; on false
+  // the idle look is back.
   bool DownloadFullPackage();
-  // The download's progress on pbProgress (its maximum is the declared
-  // length, 0 when unknown); both let pending window messages through.
-  void HttpWorkBegin(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax);
-  void HttpWork(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCount);
-  void HttpWorkEnd(TNvHttp* Sender, TWorkMode AWorkMode);
   // After a finished install: the visit of the project's GotoUrl.
   void VisitGotoUrl();
-  // The address with "rcode=%s" from the digits after the first "_" of the
-  // program's file name (command-line argument 0, without folder and
-  // extension), after "?" or "&"; unchanged when there are none.
+  // See AppendRCode in SetupText.h; the program is command-line argument 0.
   std::wstring AppendRCode(const std::wstring& address) const;
 
-  // ---- install operations (Op*.cpp), in calling order ----
-  void RemovePreviousVersion();
-  void StopRunningPrograms();
-  void InstallFiles();
-  // Writes one payload to fileName, asking the copy-failure dialog on a
-  // failure (retry, skip, or end the process with kExitUserAborted).
-  void WriteFileWithRetry(const TSetupFile& item, TMemoryStream& payload, const std::wstring& fileName);
-  void WriteRegistryEntries();
-  void CreateShortcuts();
-  void WriteUninstallData();
-  void RegisterUninstall();
-  void RunPrograms();
+  // ---- install operations of the engine, in calling order ----
+  void RemovePreviousVersion() { FEngine->RemovePreviousVersion(); }
+  void StopRunningPrograms() { FEngine->StopRunningPrograms(); }
+  void InstallFiles() { FEngine->InstallFiles(); }
+  void WriteRegistryEntries() { FEngine->WriteRegistryEntries(); }
+  void CreateShortcuts() { FEngine->CreateShortcuts(); }
+  void WriteUninstallData() { FEngine->WriteUninstallData(); }
+  void RegisterUninstall() { FEngine->RegisterUninstall(); }
+  void RunPrograms() { FEngine->RunPrograms(); }
 
-  // ---- services for the operations ----
-  TSetupScript& Script() { return *FScript; }
-  // The product picture in PNG form (empty when none was loaded), for
-  // "Uninstall.da2".
-  const std::string& IconPng() const { return FIconPng; }
-  bool IconIsPng() const;
-  bool SilentInstall() const { return FSilentInstall; }
-  bool AutoInstall() const { return FAutoInstall; }
+  TSetupScript& Script() { return FEngine->Script(); }
   bool FullPackage() const { return FFullPackage; }
   int InstallState() const { return FInstallState; }
-  // Progress: Position + 1 / a detail text shown at once; both let pending
-  // window messages through.
-  void StepProgress();
-  void SetDetail(const std::wstring& text);
+
+  // ---- services for the engine (its host, TEngineHost below) ----
+  bool SilentInstall() const { return FSilentInstall; }
+  bool AutoInstall() const { return FAutoInstall; }
   void ProcessMessages();
-  // A message for the user: ShowInfo owned by this window, or under
-  // "/Silent" a line on standard output (no window may block).
+  void SetProgressMax(int max);
+  void SetProgressPosition(int position);
+  void StepProgress();
+  void CompleteProgress();
+  void SetStage(const std::wstring& text);
+  void SetDetail(const std::wstring& text);
+  void ShowDetail(bool visible);
+  void SetBusy(bool busy);
+  // ShowInfo owned by this window, or under "/Silent" a line on standard
+  // output (no window may block).
   void ReportMessage(const std::wstring& text);
-  // The copy-failure question: the dialog (mrRetry, mrIgnore, mrAbort), or
-  // under "/Silent" the failure on standard output and mrAbort.
-  int AskCopyFailure(const std::wstring& fileName, const std::wstring& reason);
+  // The copy-failure dialog ("重试", "忽略", "退出安装" or its close box), or
+  // under "/Silent" the failure on standard output and the end.
+  TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason);
+  // The online-failure dialog: true for "退出安装".
+  bool AskDownloadFailure(const std::wstring& url);
   // Ends the process at once with code (the window is not destroyed).
   [[noreturn]] void ExitSetup(unsigned code);
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   bool CloseQuery() override;
-  // The exit code of the message loop's end: kExitOk after a finished
-  // install, kExitNotInstalled otherwise.
+  // The exit code of the message loop's end (ExitCodeAfterClose).
   unsigned ExitCode() const;
 
-  // The command line split the program's own way: characters 1..32 separate
-  // arguments, double quotes group and are dropped. Element 0 is the program.
+  // The command line split the program's own way (NvCommandLine.h).
   static std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
-  // Agreement text: BOM selects UTF-16 LE/BE or UTF-8, else the ANSI code
-  // page; lines split at CR, LF, CR LF and U+2028, each ended with CR LF.
+  // The agreement text (SetupText.h) with the system's ANSI code page.
   static std::wstring DecodeLicenseText(const std::string& bytes);
 
 private:
+  // The engine's view of this window: every call goes to the member of the
+  // same name.
+  class TEngineHost final : public TInstallHost {
+  public:
+    explicit TEngineHost(TMainForm& form) : F(form) {}
+    bool SilentInstall() const override { return F.SilentInstall(); }
+    bool AutoInstall() const override { return F.AutoInstall(); }
+    void ProcessMessages() override { F.ProcessMessages(); }
+    void SetProgressMax(int max) override { F.SetProgressMax(max); }
+    void SetProgressPosition(int position) override { F.SetProgressPosition(position); }
+    void StepProgress() override { F.StepProgress(); }
+    void CompleteProgress() override { F.CompleteProgress(); }
+    void SetStage(const std::wstring& text) override { F.SetStage(text); }
+    void SetDetail(const std::wstring& text) override { F.SetDetail(text); }
+    void ShowDetail(bool visible) override { F.ShowDetail(visible); }
+    void SetBusy(bool busy) override { F.SetBusy(busy); }
+    void ReportMessage(const std::wstring& text) override { F.ReportMessage(text); }
+    TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason) override {
+      return F.AskCopyFailure(fileName, reason);
+    }
+    bool AskDownloadFailure(const std::wstring& url) override { return F.AskDownloadFailure(url); }
+    [[noreturn]] void ExitSetup(unsigned code) override { F.ExitSetup(code); }
+
+  private:
+    TMainForm& F;
+  };
+
   void BuildControls();
   void StartUp();
   // The damaged-package end: message (or a line under "/Silent"), exit 1.
@@ -210,16 +225,13 @@ private:
   void FailInstall(const std::wstring& message);
 
   std::unique_ptr<TNvHttpProxy> FProxy;  // the proxy settings edited through lblProxy
-  HMODULE FPackageHandle = nullptr;
+  TEngineHost FHost{*this};
+  std::unique_ptr<TInstallEngine> FEngine;  // the package, its project and the operations
   uint8_t FInstallState = 0;  // 0 idle, 1 installing, 2 done
   bool FAutoInstall = false;
   bool FFullPackage = false;
   bool FSilentInstall = false;
   std::wstring FLicenseText;
-  std::unique_ptr<TSetupScript> FScript;
-  std::wstring FDownloadFile;
-  std::string FIconPng;  // the picture's bytes as stored (PNG)
-  std::wstring FPackagePath;
 };
 
 // The one main window (set while it exists).

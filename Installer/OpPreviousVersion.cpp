@@ -2,7 +2,8 @@
 // package is about to replace.
 #include <windows.h>
 
-#include "MainFrm.h"
+#include "ExitCodes.h"
+#include "InstallEngine.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "NvRegKey.h"
@@ -11,17 +12,20 @@
 
 namespace {
 
-// The hourglass for the application while an uninstaller runs; the default
-// cursor again when the wait ends, also on errors.
-class TWaitCursor {
+// The host's hourglass while an uninstaller runs; the default cursor again
+// when the wait ends, also on errors.
+class TBusy {
 public:
-  TWaitCursor() { Application->SetCursor(TCursor::crHourGlass); }
-  ~TWaitCursor() { Application->SetCursor(TCursor::crDefault); }
+  explicit TBusy(TInstallHost& host) : FHost(host) { FHost.SetBusy(true); }
+  ~TBusy() { FHost.SetBusy(false); }
+
+private:
+  TInstallHost& FHost;
 };
 
 }  // namespace
 
-void TMainForm::RemovePreviousVersion() {
+void TInstallEngine::RemovePreviousVersion() {
   const std::wstring guid = FScript->BaseInfo()->GUID;
   for (const wchar_t* format : {PreviousUninstallKeyFormat, UninstallKeyFormat}) {
     std::wstring command;
@@ -31,13 +35,13 @@ void TMainForm::RemovePreviousVersion() {
       command = key.ReadString(L"QuietUninstallString");
     }
     if (command.empty()) continue;
-    TWaitCursor cursor;
+    TBusy busy(FHost);
     TNvWinfn::RunAndWait(command);
     Sleep(2000);
   }
 }
 
-void TMainForm::StopRunningPrograms() {
+void TInstallEngine::StopRunningPrograms() {
   wchar_t self[MAX_PATH * 4] = {};
   GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
   const std::wstring selfName = ExtractFileName(self);

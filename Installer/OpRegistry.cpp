@@ -1,19 +1,20 @@
 // The registry values that the project lists.
 #include <windows.h>
 
-#include "MainFrm.h"
+#include "ExitCodes.h"
+#include "InstallEngine.h"
 #include "NvSysUtils.h"
 #include "NvRegKey.h"
 #include "Win/RegRootKey.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
 
-void TMainForm::WriteRegistryEntries() {
-  SetDetail(L"正在修改注册表......");
+void TInstallEngine::WriteRegistryEntries() {
+  FHost.SetDetail(L"正在修改注册表......");
   TSetupRegList* regs = FScript->RegList();
   for (int i = 0; i < regs->Count(); ++i) {
     const TSetupReg* item = regs->Items(i);
-    StepProgress();
+    FHost.StepProgress();
     std::wstring subKey = TSetupfn::ExpandConstants(item->SubKey);
     const std::wstring valueName = TSetupfn::ExpandConstants(item->ValueName);
     const std::wstring valueData = TSetupfn::ExpandConstants(item->ValueData);

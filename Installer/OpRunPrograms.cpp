@@ -1,13 +1,14 @@
 // The programs the project starts once the installation is complete.
 #include <windows.h>
 
-#include "MainFrm.h"
+#include "ExitCodes.h"
+#include "InstallEngine.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
 
-void TMainForm::RunPrograms() {
+void TInstallEngine::RunPrograms() {
   TSetupRunList* runs = FScript->RunList();
   for (int i = 0; i < runs->Count(); ++i) {
     const TSetupRun* run = runs->Items(i);

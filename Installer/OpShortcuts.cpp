@@ -3,7 +3,9 @@
 #include <objidl.h>
 #include <shlobj.h>
 
-#include "MainFrm.h"
+#include "ExitCodes.h"
+#include "InstallEngine.h"
+#include "NvComPtr.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
@@ -11,21 +13,6 @@
 #include "Setupfn.h"
 
 namespace {
-
-// Releases a COM interface at the end of the scope.
-template <class I>
-class TComPtr {
-public:
-  ~TComPtr() {
-    if (FPtr) FPtr->Release();
-  }
-  I* operator->() const { return FPtr; }
-  I** Out() { return &FPtr; }
-  void** OutVoid() { return reinterpret_cast<void**>(&FPtr); }
-
-private:
-  I* FPtr = nullptr;
-};
 
 [[noreturn]] void RaiseComError(const wchar_t* what, HRESULT hr) {
   wchar_t code[16];
@@ -35,12 +22,12 @@ private:
 
 }  // namespace
 
-void TMainForm::CreateShortcuts() {
-  SetDetail(L"正在创建快捷方式......");
+void TInstallEngine::CreateShortcuts() {
+  FHost.SetDetail(L"正在创建快捷方式......");
   TSetupShortCutList* links = FScript->ShortCutList();
   for (int i = 0; i < links->Count(); ++i) {
     const TSetupShortCut* item = links->Items(i);
-    StepProgress();
+    FHost.StepProgress();
     const std::wstring dstFile = TSetupfn::ExpandConstants(item->DstFile);
     const std::wstring name = TSetupfn::ExpandConstants(item->Name);
     const std::wstring workDir = TSetupfn::ExpandConstants(item->WorkDir);
@@ -70,5 +57,5 @@ void TMainForm::CreateShortcuts() {
     // A link that cannot be saved is skipped without a message.
     file->Save(linkPath.c_str(), FALSE);
   }
-  pbProgress->SetPosition(pbProgress->Max());
+  FHost.CompleteProgress();
 }

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "MainFrm.h"
+#include "ExitCodes.h"
+#include "InstallEngine.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvStream.h"
@@ -33,7 +34,7 @@ std::wstring InstallDateText() {
 
 }  // namespace
 
-void TMainForm::WriteUninstallData() {
+void TInstallEngine::WriteUninstallData() {
   NV_ASSERT(IconIsPng(), L"Installer\\MainFrm", 949);
   const std::wstring app = TSetupfn::AppPath();
   TMemoryStream stream;
@@ -43,7 +44,7 @@ void TMainForm::WriteUninstallData() {
   WriteDataFile(stream, app + UninstallIconFileName);
 }
 
-void TMainForm::RegisterUninstall() {
+void TInstallEngine::RegisterUninstall() {
   const TSetupBaseInfo* info = FScript->BaseInfo();
   int32_t major = 0, minor = 0, release = 0, build = 0;
   info->GetVersionNumbers(major, minor, release, build);

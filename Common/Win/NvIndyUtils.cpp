@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "NvSysError.h"
 #include "NvSysUtils.h"
 #include "NvTypInfo.h"
 
@@ -36,13 +37,7 @@ std::wstring TrimText(const std::wstring& s) {
 
 // The system's text for a WinHTTP or system error code, with the code.
 std::wstring ErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text;
-  if (n && buffer) text = TrimText(std::wstring(buffer, n));
-  if (buffer) LocalFree(buffer);
+  std::wstring text = TrimText(SystemErrorText(code, GetModuleHandleW(L"winhttp.dll")));
   if (text.empty()) {
     // Systems without WinHTTP's message table still get a readable cause.
     switch (code) {

@@ -4,9 +4,9 @@
 #include "NvPlatform.h"
 #include "NvSysUtils.h"
 
-bool TNvRegKey::Open(HKEY root, const std::wstring& path) {
+bool TNvRegKey::Open(HKEY root, const std::wstring& path, REGSAM access) {
   Close();
-  LONG rc = RegOpenKeyExW(root, path.c_str(), 0, NvRegAccess(KEY_ALL_ACCESS), &FKey);
+  LONG rc = RegOpenKeyExW(root, path.c_str(), 0, NvRegAccess(access), &FKey);
   if (rc != ERROR_SUCCESS) FKey = nullptr;
   return rc == ERROR_SUCCESS;
 }

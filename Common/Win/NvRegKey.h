@@ -16,9 +16,10 @@ public:
   TNvRegKey(const TNvRegKey&) = delete;
   TNvRegKey& operator=(const TNvRegKey&) = delete;
 
-  // Opens root\path with full access without creating it; false when the key
-  // does not exist or cannot be opened.
-  bool Open(HKEY root, const std::wstring& path);
+  // Opens root\path without creating it, with full access unless another is
+  // asked for (KEY_READ to only read); false when the key does not exist or
+  // cannot be opened with that access.
+  bool Open(HKEY root, const std::wstring& path, REGSAM access = KEY_ALL_ACCESS);
   // Opens root\path with full access, creating missing keys; false when it
   // can be neither opened nor created. An empty path opens the root itself.
   // created (optional) tells whether the last key of the path was new.
