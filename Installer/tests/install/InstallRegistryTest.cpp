@@ -63,7 +63,9 @@ TEST(InstallRegistry, WritesBothTypesUnderEveryRootInTheThirtyTwoBitView) {
 TEST(InstallRegistry, DwordThatIsNotANumberEndsTheSequence) {
   const std::wstring root = FreshDir(L"badnumber");
   const std::wstring app = root + L"app\\";
-  TTestPackage pkg(root, L"NvOps Bad Number", app);
+  // The builder refuses such data: the package is written directly, as an
+  // older or foreign builder could have made it.
+  TTestPackage pkg(root, L"NvOps Bad Number", app, TPackMode::ResourceWriter);
   const std::wstring base = L"Software\\NvOpsTests\\" + pkg.Info().GUID;
   pkg.AddFile(L"{app}", L"file.txt", "content");
   pkg.AddReg(rrkCurrentUser, base, L"Before", L"1", rvtDWord);
