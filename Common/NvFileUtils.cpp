@@ -90,39 +90,65 @@ std::string ReadFileBytes(const std::wstring& fileName) {
   return bytes;
 }
 
-void WriteFileBytes(const std::wstring& fileName, const std::string& bytes, TFileShare share) {
+TFileWriter::TFileWriter(const std::wstring& fileName, TFileShare share) : FFileName(fileName) {
 #ifdef _WIN32
   const DWORD shareMode = share == TFileShare::fsExclusive ? 0 : FILE_SHARE_READ;
-  THandle f{CreateFileW(fileName.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                        nullptr)};
-  if (f.H == INVALID_HANDLE_VALUE) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD want = static_cast<DWORD>(bytes.size() - done > 0x40000000 ? 0x40000000 : bytes.size() - done);
-    DWORD put = 0;
-    if (!WriteFile(f.H, bytes.data() + done, want, &put, nullptr) || put == 0)
-      throw EInOutError(WriteMessage(fileName, SysErrorMessage(GetLastError())));
-    done += put;
-  }
+  FHandle = CreateFileW(fileName.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+  if (FHandle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
 #else
   (void)share;
-  THandle f{::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-  if (f.H < 0) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(f.H, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EInOutError(WriteMessage(fileName, SysErrorMessage(errno)));
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(f.H) != 0) {
-    f.H = -1;
-    throw EInOutError(WriteMessage(fileName, SysErrorMessage(errno)));
-  }
-  f.H = -1;
+  FHandle = ::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (FHandle < 0) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
 #endif
+}
+
+TFileWriter::~TFileWriter() {
+#ifdef _WIN32
+  if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
+#else
+  if (FHandle >= 0) ::close(FHandle);
+#endif
+}
+
+void TFileWriter::Write(const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+#ifdef _WIN32
+    DWORD want = static_cast<DWORD>(size - done > 0x40000000 ? 0x40000000 : size - done);
+    DWORD put = 0;
+    if (!WriteFile(FHandle, bytes + done, want, &put, nullptr) || put == 0)
+      throw EInOutError(WriteMessage(FFileName, SysErrorMessage(GetLastError())));
+#else
+    ssize_t put = ::write(FHandle, bytes + done, size - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError(WriteMessage(FFileName, SysErrorMessage(errno)));
+    }
+#endif
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void TFileWriter::Close() {
+#ifdef _WIN32
+  if (FHandle == INVALID_HANDLE_VALUE) return;
+  BOOL ok = CloseHandle(FHandle);
+  FHandle = INVALID_HANDLE_VALUE;
+  if (!ok) throw EInOutError(WriteMessage(FFileName, SysErrorMessage(GetLastError())));
+#else
+  if (FHandle < 0) return;
+  int rc = ::close(FHandle);
+  FHandle = -1;
+  if (rc != 0) throw EInOutError(WriteMessage(FFileName, SysErrorMessage(errno)));
+#endif
+}
+
+void WriteFileBytes(const std::wstring& fileName, const std::string& bytes, TFileShare share) {
+  TFileWriter file(fileName, share);
+  file.Write(bytes.data(), bytes.size());
+  file.Close();
 }
 
 // The Windows build asks the file system directly: std::filesystem would link

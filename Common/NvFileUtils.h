@@ -4,6 +4,7 @@
 // "Cannot write file \"%s\". %s", the cause in the system's words.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +12,30 @@
 // What other programs may do with a file while it is being written (Windows;
 // the host has no share modes).
 enum class TFileShare { fsShareRead, fsExclusive };
+
+// A file written in pieces: created (or truncated) by the constructor, which
+// raises EFCreateError; Write raises EInOutError "Cannot write file ...". The
+// file is closed by Close or on destruction.
+class TFileWriter {
+public:
+  TFileWriter(const std::wstring& fileName, TFileShare share = TFileShare::fsShareRead);
+  ~TFileWriter();
+  TFileWriter(const TFileWriter&) = delete;
+  TFileWriter& operator=(const TFileWriter&) = delete;
+
+  void Write(const void* data, std::size_t size);
+  // Closes the file; EInOutError when the system reports a failed write then.
+  void Close();
+  const std::wstring& FileName() const { return FFileName; }
+
+private:
+  std::wstring FFileName;
+#ifdef _WIN32
+  void* FHandle;
+#else
+  int FHandle;
+#endif
+};
 
 // Whole-file reading and writing.
 std::string ReadFileBytes(const std::wstring& fileName);  // EFOpenError

@@ -14,6 +14,7 @@
 
 class TSetupScript;
 class TSetupFile;
+class TFileWriter;
 class TNvHttp;
 class TNvHttpProxy;
 enum TWorkMode : int;
@@ -60,9 +61,12 @@ public:
   void RemovePreviousVersion();
   void StopRunningPrograms();
   void InstallFiles();
-  // Writes one payload to fileName, asking the host on a failure (retry,
-  // skip, or the end with kExitUserAborted).
-  void WriteFileWithRetry(const TSetupFile& item, TMemoryStream& payload, const std::wstring& fileName);
+  // Writes the item's content to fileName, decoded from the package file in
+  // pieces (a large file costs no more memory than a small one), asking the
+  // host when the file cannot be written (retry, skip, or the end with
+  // kExitUserAborted). A damaged or missing payload raises an error that
+  // names fileName, and the part written is removed.
+  void WriteFileWithRetry(const TSetupFile& item, const std::wstring& fileName);
   void WriteRegistryEntries();
   void CreateShortcuts();
   void WriteUninstallData();
@@ -91,8 +95,9 @@ public:
   std::wstring AppendRCode(const std::wstring& address) const;
 
 private:
-  // The decoded content of a file item's resource; failures name destFile.
-  void ReadPayload(const TSetupFile& item, const std::wstring& destFile, TMemoryStream& payload);
+  // Decodes the item's payload into file; a damaged or missing payload
+  // raises EZlibError / EResNotFound naming the file.
+  void DecodePayloadInto(const TSetupFile& item, TFileWriter& file);
 
   TInstallHost& FHost;
   TNvResourceModule FPackage;

@@ -4,6 +4,7 @@
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvStream.h"
+#include "PackageCodec.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "PackageFormat.h"
@@ -12,6 +13,17 @@
 #include "Setupfn.h"
 
 
+namespace {
+
+// A payload that cannot be decoded: not a failure to write the file, so it
+// does not go to the copy-failure question.
+class EDamagedPayload : public Exception {
+public:
+  using Exception::Exception;
+};
+
+}  // namespace
+
 void TInstallEngine::InstallFiles() {
   TSetupFileList* files = FScript->FileList();
   const int count = files->Count();
@@ -19,34 +31,55 @@ void TInstallEngine::InstallFiles() {
     const TSetupFile* item = files->Items(i);
     FHost.StepProgress();
     const std::wstring dest = IncludeTrailingBackslash(TSetupfn::ExpandConstants(item->DestDir)) + item->SourceMask;
-    TMemoryStream payload;
-    if (item->FileBytes > 0) ReadPayload(*item, dest, payload);
+    if (item->FileBytes > 0) {
+      if (item->ResID.empty())
+        throw EResNotFound(DamagedFileMessage(dest, L"the file item names no package resource"));
+      if (!FPackage.Exists(item->ResID, PackageResourceType))
+        throw EResNotFound(DamagedFileMessage(dest, Format(L"its resource %s is missing", {item->ResID})));
+    }
     FHost.SetDetail(dest);
-    WriteFileWithRetry(*item, payload, dest);
+    WriteFileWithRetry(*item, dest);
   }
 }
 
-void TInstallEngine::ReadPayload(const TSetupFile& item, const std::wstring& destFile, TMemoryStream& payload) {
-  if (item.ResID.empty()) throw EResNotFound(DamagedFileMessage(destFile, L"the file item names no package resource"));
-  std::string bytes;
-  if (!FPackage.Read(item.ResID, PackageResourceType, bytes))
-    throw EResNotFound(DamagedFileMessage(destFile, Format(L"its resource %s is missing", {item.ResID})));
-  payload.Assign(bytes);
-  payload.Rewind();
+void TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file) {
+  // The content may not grow past the size the project gives it: a payload
+  // that would is damaged (or made to fill the disk).
+  const uint64_t limit = static_cast<uint64_t>(item.FileBytes);
+  uint64_t written = 0;
   try {
-    TSetupfn::DecodeStream(payload);
-  } catch (const Exception& e) {
-    throw EZlibError(DamagedFileMessage(destFile, e.Message()));
+    TPackageDecoder decoder([&](const char* data, std::size_t size) {
+      written += size;
+      if (written > limit) throw EZlibError(L"Decompression error: the content is larger than the file item says");
+      file.Write(data, size);
+    });
+    if (!FPackage.ReadInPieces(item.ResID, PackageResourceType,
+                               [&](const char* data, std::size_t size) { decoder.Write(data, size); }))
+      throw EDamagedPayload(DamagedFileMessage(file.FileName(), Format(L"its resource %s is missing", {item.ResID})));
+    decoder.Finish();
+  } catch (const EZlibError& e) {
+    throw EDamagedPayload(DamagedFileMessage(file.FileName(), e.Message()));
   }
-  payload.Rewind();
 }
 
-void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, TMemoryStream& payload, const std::wstring& dest) {
+void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstring& dest) {
   for (;;) {
     try {
       TNvFilefn::ForceFileDir(dest);
-      WriteFileBytes(dest, payload.Bytes(), TFileShare::fsExclusive);
-      if (payload.Size() > 0) {
+      {
+        TFileWriter file(dest, TFileShare::fsExclusive);
+        if (item.FileBytes > 0) {
+          try {
+            DecodePayloadInto(item, file);
+          } catch (const EDamagedPayload&) {
+            file.Close();
+            RemoveFile(dest);
+            throw;
+          }
+        }
+        file.Close();
+      }
+      if (item.FileBytes > 0) {
         TFileTimes times;
         times.CreationTime = Now();
         times.LastAccessTime = times.CreationTime;
@@ -54,6 +87,8 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, TMemoryStream& p
         TNvFilefn::SetFileTimes(dest, times);
       }
       return;
+    } catch (const EDamagedPayload& e) {
+      throw EZlibError(e.Message());
     } catch (const Exception& e) {
       switch (FHost.AskCopyFailure(dest, e.Message())) {
         case TCopyFailureAnswer::cfRetry:

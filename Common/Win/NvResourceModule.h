@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TNvResourceModule {
@@ -28,9 +29,21 @@ public:
   // The resource's bytes; false when the resource does not exist or cannot
   // be loaded.
   bool Read(const std::wstring& name, uint16_t type, std::string& bytes) const;
+  // The resource's bytes read from the module's file in pieces of at most
+  // chunkSize bytes, handed to sink in order; false when the resource does
+  // not exist. The mapped module's pages are never touched, so a large
+  // resource costs no more memory than one piece. A read failure raises
+  // EInOutError naming the file; an exception of the sink comes out as it is.
+  bool ReadInPieces(const std::wstring& name, uint16_t type,
+                    const std::function<void(const char*, std::size_t)>& sink,
+                    std::size_t chunkSize = 1 << 20) const;
 
 private:
   HRSRC Find(const std::wstring& name, uint16_t type) const;
+  // Where the resource's bytes lie in the module's file; false when that
+  // cannot be told (the bytes are then read through the mapping).
+  bool FileRange(HRSRC res, uint64_t& offset, uint32_t& size) const;
 
   HMODULE FHandle = nullptr;
+  std::wstring FFileName;
 };
