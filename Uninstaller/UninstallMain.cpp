@@ -15,19 +15,6 @@
 
 namespace {
 
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 unsigned RunSilent(const TRemovalPlan& plan) {
   TRemovalRun run(plan);
   run.Run();
@@ -61,7 +48,7 @@ bool IsSilentCommandLine(const std::vector<std::wstring>& args) {
 
 unsigned RunUninstaller(const std::vector<std::wstring>& args) {
   const bool silent = IsSilentCommandLine(args);
-  const std::wstring self = ModulePath();
+  const std::wstring self = TNvWinfn::GetModulePath();
   const std::wstring appDir = ExtractFilePath(self);
 
   TUninstallData data;

@@ -23,39 +23,8 @@ void Pad4(std::string& b) {
   while (b.size() % 4) b += '\0';
 }
 
-std::u16string ToUnits(const std::wstring& text) {
-  std::u16string out;
-  for (wchar_t wc : text) {
-    auto c = static_cast<uint32_t>(wc);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c & 0xFFFF);
-    }
-  }
-  return out;
-}
-
-std::wstring FromUnits(const std::u16string& units) {
-  std::wstring out;
-  for (size_t i = 0; i < units.size(); ++i) {
-    char16_t u = units[i];
-    if constexpr (sizeof(wchar_t) >= 4) {
-      if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
-        out += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    out += static_cast<wchar_t>(u);
-  }
-  return out;
-}
-
 void AddText(std::string& b, const std::wstring& text) {
-  for (char16_t u : ToUnits(text)) Add16(b, u);
+  for (char16_t u : ToUtf16(text)) Add16(b, u);
   Add16(b, 0);
 }
 
@@ -113,7 +82,7 @@ TNode ReadNode(const std::string& d, size_t at, size_t limit) {
     if (!u) break;
     key += u;
   }
-  n.Key = FromUnits(key);
+  n.Key = FromUtf16(key);
   n.ValueStart = std::min(n.End, (p + 3) / 4 * 4);
   return n;
 }
@@ -126,7 +95,7 @@ std::wstring TextValue(const std::string& d, const TNode& n) {
     if (!u) break;
     units += u;
   }
-  return FromUnits(units);
+  return FromUtf16(units);
 }
 
 // The child nodes starting at `from` (4-aligned) up to `node.End`.

@@ -51,39 +51,6 @@ uint64_t AlignUp(uint64_t value, uint32_t alignment) { return (value + alignment
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 bool Exceeds4G(uint64_t size) { return size > 0xFFFFFFFFull; }
 
-// Text <-> UTF-16 code units; unpaired surrogates pass through unchanged.
-std::u16string ToUtf16(const std::wstring& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (wchar_t wc : text) {
-    auto c = static_cast<uint32_t>(wc);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c & 0xFFFF);
-    }
-  }
-  return out;
-}
-
-std::wstring FromUtf16(const std::u16string& units) {
-  std::wstring out;
-  out.reserve(units.size());
-  for (size_t i = 0; i < units.size(); ++i) {
-    char16_t u = units[i];
-    if constexpr (sizeof(wchar_t) >= 4) {
-      if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
-        out += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    out += static_cast<wchar_t>(u);
-  }
-  return out;
-}
 
 char16_t FoldUnit(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
@@ -125,6 +92,39 @@ int CompareEntries(const TPeResourceEntry& a, const TPeResourceEntry& b) {
 }
 
 }  // namespace
+
+std::u16string ToUtf16(const std::wstring& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    auto c = static_cast<uint32_t>(wc);
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c & 0xFFFF);
+    }
+  }
+  return out;
+}
+
+std::wstring FromUtf16(const std::u16string& units) {
+  std::wstring out;
+  out.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    char16_t u = units[i];
+    if constexpr (sizeof(wchar_t) >= 4) {
+      if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+        out += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    out += static_cast<wchar_t>(u);
+  }
+  return out;
+}
 
 // ---- TPeResId --------------------------------------------------------------
 

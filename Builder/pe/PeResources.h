@@ -52,6 +52,11 @@ constexpr uint16_t PE_RT_VERSION = 16;
 constexpr uint16_t PE_RT_MANIFEST = 24;
 
 // A resource type or name: a 16-bit ID or a text (UTF-16 in the file).
+// Text <-> UTF-16 code units as resources store them (surrogate pairs on
+// hosts with 32-bit wchar_t); unpaired surrogates pass through unchanged.
+std::u16string ToUtf16(const std::wstring& text);
+std::wstring FromUtf16(const std::u16string& units);
+
 class TPeResId {
 public:
   TPeResId() = default;  // ID 0

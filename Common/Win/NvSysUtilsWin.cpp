@@ -258,6 +258,19 @@ DWORD TNvWinfn::RunHidden(const std::wstring& commandLine) {
   return code;
 }
 
+std::wstring TNvWinfn::GetModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 std::wstring TNvWinfn::GetTempDir() {
   wchar_t buffer[MAX_PATH + 1] = {};
   DWORD n = GetTempPathW(MAX_PATH + 1, buffer);

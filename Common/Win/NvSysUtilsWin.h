@@ -68,6 +68,9 @@ public:
   // The temporary folder (long form) with a trailing backslash; empty when the
   // system reports none.
   static std::wstring GetTempDir();
+  // The full path of the running program's file, however long; empty when
+  // the system reports none.
+  static std::wstring GetModulePath();
   // MessageBoxW; returns the button pressed (0 on failure).
   static int ShowMessageBox(HWND owner, const std::wstring& text, UINT flags, const std::wstring& caption);
   // A message box with the information icon and one OK button.

@@ -24,17 +24,6 @@ void QuerySystemFolders(std::wstring& programFiles, std::wstring& desktop, std::
   programs = TNvRegfn::GetSpecialFolderPath(CSIDL_COMMON_PROGRAMS);
 }
 
-std::wstring QueryModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
+std::wstring QueryModulePath() { return TNvWinfn::GetModulePath(); }
 
 }  // namespace nvsetupfn
