@@ -27,6 +27,10 @@ public:
   // Closes the file; EInOutError when the system reports a failed write then.
   void Close();
   const std::wstring& FileName() const { return FFileName; }
+#ifdef _WIN32
+  // The open file (a HANDLE), for settings made before it is closed.
+  void* Handle() const { return FHandle; }
+#endif
 
 private:
   std::wstring FFileName;

@@ -77,14 +77,14 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
             throw;
           }
         }
+        if (item.FileBytes > 0) {
+          TFileTimes times;
+          times.CreationTime = Now();
+          times.LastAccessTime = times.CreationTime;
+          times.LastWriteTime = item.LastWriteDate;
+          TNvFilefn::SetFileTimes(static_cast<HANDLE>(file.Handle()), times);
+        }
         file.Close();
-      }
-      if (item.FileBytes > 0) {
-        TFileTimes times;
-        times.CreationTime = Now();
-        times.LastAccessTime = times.CreationTime;
-        times.LastWriteTime = item.LastWriteDate;
-        TNvFilefn::SetFileTimes(dest, times);
       }
       return;
     } catch (const EDamagedPayload& e) {

@@ -20,6 +20,8 @@ void TNvResourceModule::Close() {
   if (FHandle) FreeLibrary(FHandle);
   FHandle = nullptr;
   FFileName.clear();
+  if (FFile != INVALID_HANDLE_VALUE) CloseHandle(FFile);
+  FFile = INVALID_HANDLE_VALUE;
 }
 
 HRSRC TNvResourceModule::Find(const std::wstring& name, uint16_t type) const {
@@ -87,14 +89,13 @@ bool TNvResourceModule::ReadInPieces(const std::wstring& name, uint16_t type,
       sink(bytes.data() + at, std::min(chunkSize, bytes.size() - at));
     return true;
   }
-  HANDLE file = CreateFileW(FFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    throw EFOpenError(Format(L"Cannot open file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())}));
-  struct TClose {
-    HANDLE H;
-    ~TClose() { CloseHandle(H); }
-  } closer{file};
+  if (FFile == INVALID_HANDLE_VALUE) {
+    FFile = CreateFileW(FFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (FFile == INVALID_HANDLE_VALUE)
+      throw EFOpenError(Format(L"Cannot open file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())}));
+  }
+  HANDLE file = FFile;
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
   if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))

@@ -46,4 +46,7 @@ private:
 
   HMODULE FHandle = nullptr;
   std::wstring FFileName;
+  // The module's file, opened by the first ReadInPieces and kept open until
+  // Close: a package's payloads are read one after the other.
+  mutable HANDLE FFile = INVALID_HANDLE_VALUE;
 };

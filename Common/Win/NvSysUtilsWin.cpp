@@ -137,6 +137,12 @@ bool TNvFilefn::SetFileTimes(const std::wstring& fileName, const TFileTimes& tim
   HANDLE f = CreateFileW(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
+  bool ok = SetFileTimes(f, times);
+  CloseHandle(f);
+  return ok;
+}
+
+bool TNvFilefn::SetFileTimes(HANDLE file, const TFileTimes& times) {
   // Zero within the floating-point tolerance of date values means "unchanged".
   auto convert = [](TDateTime value, FILETIME& ft, bool& ok) -> const FILETIME* {
     if (std::fabs(value) <= 1e-12) return nullptr;
@@ -148,9 +154,7 @@ bool TNvFilefn::SetFileTimes(const std::wstring& fileName, const TFileTimes& tim
   const FILETIME* pc = convert(times.CreationTime, creation, ok);
   const FILETIME* pa = convert(times.LastAccessTime, access, ok);
   const FILETIME* pw = convert(times.LastWriteTime, write, ok);
-  if (ok) ok = SetFileTime(f, pc, pa, pw) != FALSE;
-  CloseHandle(f);
-  return ok;
+  return ok && SetFileTime(file, pc, pa, pw) != FALSE;
 }
 
 // ---- shell folders -------------------------------------------------------------

@@ -46,6 +46,8 @@ public:
   // Sets the times of an existing file; zero times stay unchanged. False when
   // the file cannot be opened or the times cannot be set.
   static bool SetFileTimes(const std::wstring& fileName, const TFileTimes& times);
+  // The same on a file already open with write access.
+  static bool SetFileTimes(HANDLE file, const TFileTimes& times);
 };
 
 class TNvRegfn {
