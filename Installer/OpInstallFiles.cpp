@@ -68,16 +68,20 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
       TNvFilefn::ForceFileDir(dest);
       {
         TFileWriter file(dest, TFileShare::fsExclusive);
-        if (item.FileBytes > 0) {
+        // Once the file is created, a failed write (a full disk) or a damaged
+        // payload leaves no cut-off file that would look installed; the old
+        // content is gone with the creation already.
+        try {
+          if (item.FileBytes > 0) DecodePayloadInto(item, file);
+          file.Close();
+        } catch (const Exception&) {
           try {
-            DecodePayloadInto(item, file);
-          } catch (const EDamagedPayload&) {
             file.Close();
-            RemoveFile(dest);
-            throw;
+          } catch (const Exception&) {
           }
+          RemoveFile(dest);
+          throw;
         }
-        file.Close();
       }
       if (item.FileBytes > 0) {
         TFileTimes times;
