@@ -59,15 +59,48 @@ bool Registered(TTestPackage& pkg) {
   return KeyExists(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID), KEY_WOW64_32KEY);
 }
 
-// Gives the key (32-bit view of HKLM) an access list that allows everything.
-void OpenKeyToEveryone(const std::wstring& keyPath) {
+// Gives the key (32-bit view) an access list that allows everything.
+void OpenKeyToEveryone(HKEY root, const std::wstring& keyPath) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(root, keyPath.c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) return;
   SECURITY_DESCRIPTOR sd;
   InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
   SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
   RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
   RegCloseKey(key);
+}
+
+// Denies everyone writing values and creating sub-keys of the existing key
+// (32-bit view); false when the system still lets a program write it.
+bool DenyWrites(HKEY root, const std::wstring& keyPath) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, keyPath.c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) return false;
+  PSID everyone = nullptr;
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  EXPLICIT_ACCESSW rules[2] = {};
+  rules[0].grfAccessPermissions = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+  rules[0].grfAccessMode = DENY_ACCESS;
+  rules[1].grfAccessPermissions = KEY_READ | WRITE_DAC | DELETE;
+  rules[1].grfAccessMode = GRANT_ACCESS;
+  for (EXPLICIT_ACCESSW& r : rules) {
+    r.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    r.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    r.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+  }
+  PACL acl = nullptr;
+  SetEntriesInAclW(2, rules, nullptr, &acl);
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+  RegCloseKey(key);
+  LocalFree(acl);
+  FreeSid(everyone);
+  HKEY probe = nullptr;
+  const LONG rc = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &probe);
+  if (probe) RegCloseKey(probe);
+  return rc != ERROR_SUCCESS;
 }
 
 // Three files around a middle one that the fault hits, a registry value and
@@ -161,36 +194,8 @@ TEST(Faults, UninstallKeyThatCannotBeWrittenIsAFailedInstall) {
   TThreeFiles t(L"fault-key", TestRoot() + L"fault-key\\app\\", L"{app}", "middle");
   const std::wstring keyPath = UninstallKey(t.Pkg.Info().GUID);
   SetRegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName", L"locked entry");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &key), ERROR_SUCCESS);
-  // Everyone is denied writing values and creating sub-keys.
-  PSID everyone = nullptr;
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-  EXPLICIT_ACCESSW rules[2] = {};
-  rules[0].grfAccessPermissions = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
-  rules[0].grfAccessMode = DENY_ACCESS;
-  rules[1].grfAccessPermissions = KEY_READ | WRITE_DAC | DELETE;
-  rules[1].grfAccessMode = GRANT_ACCESS;
-  for (EXPLICIT_ACCESSW& r : rules) {
-    r.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    r.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    r.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-  }
-  PACL acl = nullptr;
-  ASSERT_EQ(SetEntriesInAclW(2, rules, nullptr, &acl), ERROR_SUCCESS);
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-  ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
-  RegCloseKey(key);
-  LocalFree(acl);
-  FreeSid(everyone);
-  HKEY probe = nullptr;
-  const LONG denied = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &probe);
-  if (probe) RegCloseKey(probe);
-  if (denied == ERROR_SUCCESS) {
-    OpenKeyToEveryone(keyPath);
+  if (!DenyWrites(HKEY_LOCAL_MACHINE, keyPath)) {
+    OpenKeyToEveryone(HKEY_LOCAL_MACHINE, keyPath);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
     GTEST_SKIP() << "this Wine does not apply a key's access list";
   }
@@ -203,9 +208,34 @@ TEST(Faults, UninstallKeyThatCannotBeWrittenIsAFailedInstall) {
   EXPECT_TRUE(PathIsFile(t.App + L"Uninstall.da1"));
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName"), L"locked entry");
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, keyPath, L"InstallLocation"), L"<missing>");
-  OpenKeyToEveryone(keyPath);
+  OpenKeyToEveryone(HKEY_LOCAL_MACHINE, keyPath);
   DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, keyPath, KEY_WOW64_32KEY)) << "the test's key could not be removed";
+}
+
+TEST(Faults, RegistryKeyThatCannotBeWrittenIsAFailedInstall) {
+  TThreeFiles t(L"fault-reg", TestRoot() + L"fault-reg\\app\\", L"{app}", "middle");
+  const std::wstring locked = L"Software\\NvFaultTests\\Locked" + t.Pkg.Info().GUID;
+  SetRegString(HKEY_CURRENT_USER, locked, L"Kept", L"as it was");
+  t.Pkg.AddReg(rrkCurrentUser, locked + L"\\Below", L"Value", L"never written");
+  t.Pkg.Build(t.Exe);
+  if (!DenyWrites(HKEY_CURRENT_USER, locked)) {
+    OpenKeyToEveryone(HKEY_CURRENT_USER, locked);
+    DeleteKeyTree(HKEY_CURRENT_USER, locked);
+    GTEST_SKIP() << "this Wine does not apply a key's access list";
+  }
+
+  const TRun run = RunSilent(t.Exe);
+  EXPECT_EQ(run.Code, kExitInstallFailed);
+  EXPECT_TRUE(Told(run, L"Failed to open the key 'HKEY_CURRENT_USER\\" + locked + L"\\Below'"));
+  // The files and the value before it are in place; no entry says it is whole.
+  EXPECT_EQ(ReadBytes(t.App + L"last.txt"), "last");
+  EXPECT_EQ(RegString(HKEY_CURRENT_USER, t.RegKey, L"After"), L"written");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, locked + L"\\Below", KEY_WOW64_32KEY));
+  EXPECT_FALSE(Registered(t.Pkg));
+  OpenKeyToEveryone(HKEY_CURRENT_USER, locked);
+  DeleteKeyTree(HKEY_CURRENT_USER, locked);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, locked, KEY_WOW64_32KEY)) << "the test's key could not be removed";
 }
 
 TEST(Faults, RunEntryThatCannotBeStartedIsToldAndTheOthersStillStart) {
