@@ -238,6 +238,19 @@ TEST(Faults, RegistryKeyThatCannotBeWrittenIsAFailedInstall) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, locked, KEY_WOW64_32KEY)) << "the test's key could not be removed";
 }
 
+TEST(Faults, ShortcutThatCannotBeSavedIsAFailedInstall) {
+  TThreeFiles t(L"fault-link", TestRoot() + L"fault-link\\app\\", L"{app}", "middle");
+  // Its folder would have to be made below a file.
+  t.Pkg.AddShortCut(L"{app}first.txt\\links", L"Product", L"{app}last.txt", L"{app}");
+  t.Pkg.Build(t.Exe);
+  const TRun run = RunSilent(t.Exe);
+  EXPECT_EQ(run.Code, kExitInstallFailed);
+  EXPECT_TRUE(Told(run, L"Saving the shortcut " + t.App + L"first.txt\\links\\Product.lnk failed"));
+  EXPECT_EQ(ReadBytes(t.App + L"last.txt"), "last");
+  EXPECT_FALSE(PathIsFile(t.App + L"Uninstall.da1"));
+  EXPECT_FALSE(Registered(t.Pkg));
+}
+
 TEST(Faults, RunEntryThatCannotBeStartedIsToldAndTheOthersStillStart) {
   const std::wstring root = FreshDir(L"fault-run");
   const std::wstring app = root + L"app\\";
