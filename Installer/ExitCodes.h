@@ -22,6 +22,9 @@ constexpr unsigned kExitNotInstalled = 5;
 // in the online-failure dialog, or the run was under "/Silent"), or could not
 // switch to it under "/Silent" or "/Auto".
 constexpr unsigned kExitDownloadFailed = 6;
+// The install finished and is whole, but a program of the project's run
+// entries could not be started ("无法启动：%s").
+constexpr unsigned kExitRunFailed = 7;
 
 // The exit code when the message loop ends (the window was closed): kExitOk
 // after a finished install (state 2), kExitNotInstalled in any other state.

@@ -71,8 +71,10 @@ public:
   void CreateShortcuts();
   void WriteUninstallData();
   void RegisterUninstall();
-  // The project's run entries (after the done look).
-  void RunPrograms();
+  // The project's run entries (after the done look), in order. An entry that
+  // cannot be started is reported ("无法启动：%s") and the next one follows;
+  // false when any could not be started.
+  bool RunPrograms();
 
   // ---- online ----
   // Fetches the full package through proxy (copied into GlobalHttpProxy)

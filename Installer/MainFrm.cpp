@@ -70,12 +70,13 @@ void TMainForm::TntFormShow() {
 }
 
 void TMainForm::WMRunApp() {
+  bool allStarted = false;
   try {
-    RunPrograms();
+    allStarted = RunPrograms();
   } catch (const std::exception& e) {
     if (FSilentInstall) TNvSysfn::WriteStdOut(ExceptionMessage(e));
   }
-  ExitSetup(kExitOk);
+  ExitSetup(allStarted ? kExitOk : kExitRunFailed);
 }
 
 LRESULT TMainForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -105,7 +105,8 @@ public:
   // WM_SYSCOMMAND 0xF012.
   void DragMouseDown(int button);
   void TntFormShow();
-  // WM_RUNAPP: RunPrograms, then ends the process with kExitOk.
+  // WM_RUNAPP: RunPrograms, then ends the process with kExitOk, or
+  // kExitRunFailed when a run entry could not be started.
   void WMRunApp();
 
   // ---- start-up steps ----
@@ -150,7 +151,7 @@ public:
   void CreateShortcuts() { FEngine->CreateShortcuts(); }
   void WriteUninstallData() { FEngine->WriteUninstallData(); }
   void RegisterUninstall() { FEngine->RegisterUninstall(); }
-  void RunPrograms() { FEngine->RunPrograms(); }
+  bool RunPrograms() { return FEngine->RunPrograms(); }
 
   TSetupScript& Script() { return FEngine->Script(); }
   bool FullPackage() const { return FFullPackage; }

@@ -66,6 +66,13 @@ bool TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
     FScript = std::move(full);
     return true;
   } catch (const std::exception& e) {
+    // A rejected download is not kept: back to this program's own package,
+    // and the file is deleted before anything can end the process.
+    if (!FDownloadFile.empty()) {
+      FPackage.Open(FPackagePath);
+      RemoveFile(FDownloadFile);
+      FDownloadFile.clear();
+    }
     FHost.ReportMessage(ExceptionMessage(e));
     if (FHost.SilentInstall() || FHost.AutoInstall()) FHost.ExitSetup(kExitDownloadFailed);
     return false;

@@ -68,23 +68,27 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
       TNvFilefn::ForceFileDir(dest);
       {
         TFileWriter file(dest, TFileShare::fsExclusive);
-        if (item.FileBytes > 0) {
-          try {
+        // Once the file is created, a failed write (a full disk) or a damaged
+        // payload leaves no cut-off file that would look installed; the old
+        // content is gone with the creation already.
+        try {
+          if (item.FileBytes > 0) {
             DecodePayloadInto(item, file);
-          } catch (const EDamagedPayload&) {
-            file.Close();
-            RemoveFile(dest);
-            throw;
+            TFileTimes times;
+            times.CreationTime = Now();
+            times.LastAccessTime = times.CreationTime;
+            times.LastWriteTime = item.LastWriteDate;
+            TNvFilefn::SetFileTimes(static_cast<HANDLE>(file.Handle()), times);
           }
+          file.Close();
+        } catch (const Exception&) {
+          try {
+            file.Close();
+          } catch (const Exception&) {
+          }
+          RemoveFile(dest);
+          throw;
         }
-        if (item.FileBytes > 0) {
-          TFileTimes times;
-          times.CreationTime = Now();
-          times.LastAccessTime = times.CreationTime;
-          times.LastWriteTime = item.LastWriteDate;
-          TNvFilefn::SetFileTimes(static_cast<HANDLE>(file.Handle()), times);
-        }
-        file.Close();
       }
       return;
     } catch (const EDamagedPayload& e) {

@@ -8,7 +8,8 @@
 #include "SetupProject.h"
 #include "Setupfn.h"
 
-void TInstallEngine::RunPrograms() {
+bool TInstallEngine::RunPrograms() {
+  bool allStarted = true;
   TSetupRunList* runs = FScript->RunList();
   for (int i = 0; i < runs->Count(); ++i) {
     const TSetupRun* run = runs->Items(i);
@@ -19,9 +20,14 @@ void TInstallEngine::RunPrograms() {
       // The started program inherits the working folder; a folder that cannot
       // be entered leaves the current one.
       SetCurrentDirectoryW(workDir.c_str());
-      TNvWinfn::RunAndWait(Format(L"\"%s\" %s", {fileName, params}));
-    } else {
-      TNvWinfn::ShellExec(nullptr, L"", fileName, params, workDir, SW_SHOW, true);
+      bool started = false;
+      TNvWinfn::RunAndWait(Format(L"\"%s\" %s", {fileName, params}), &started);
+      if (started) continue;
+    } else if (TNvWinfn::ShellExec(nullptr, L"", fileName, params, workDir, SW_SHOW, true) > 32) {
+      continue;
     }
+    allStarted = false;
+    FHost.ReportMessage(Format(L"无法启动：%s", {fileName}));
   }
+  return allStarted;
 }

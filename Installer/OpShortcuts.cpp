@@ -54,8 +54,10 @@ void TInstallEngine::CreateShortcuts() {
       } catch (const Exception&) {
       }
     }
-    // A link that cannot be saved is skipped without a message.
-    file->Save(linkPath.c_str(), FALSE);
+    // A link that cannot be saved fails the install: a skipped one would
+    // leave an install reported whole without it.
+    hr = file->Save(linkPath.c_str(), FALSE);
+    if (FAILED(hr)) RaiseComError(Format(L"Saving the shortcut %s", {linkPath}).c_str(), hr);
   }
   FHost.CompleteProgress();
 }

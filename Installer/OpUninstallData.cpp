@@ -58,9 +58,12 @@ void TInstallEngine::RegisterUninstall() {
   uint64_t kilobytes = (bytes + 1023) / 1024;
   if (kilobytes > UINT32_MAX) kilobytes = UINT32_MAX;
 
+  // An install without its entry cannot be removed through the system: a key
+  // that cannot be written fails the install.
+  const std::wstring keyPath = Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), info->GUID});
   TNvRegKey key;
-  if (!key.OpenOrCreate(HKEY_LOCAL_MACHINE, Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), info->GUID})))
-    return;
+  if (!key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath))
+    throw ERegistryException(Format(L"Failed to open the uninstall key 'HKEY_LOCAL_MACHINE\\%s'", {keyPath}));
   const std::wstring app = TSetupfn::AppPath();
   const std::wstring appNoSlash = ExcludeTrailingBackslash(app);
   key.WriteString(L"DisplayName", Format(L"%s 版本 %s", {info->AppTitle, info->Version}));

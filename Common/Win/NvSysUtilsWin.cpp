@@ -167,16 +167,17 @@ std::wstring TNvRegfn::GetSpecialFolderPath(int csidl) {
 
 // ---- processes ---------------------------------------------------------------------
 
-DWORD TNvWinfn::RunAndWait(const std::wstring& commandLine) {
+DWORD TNvWinfn::RunAndWait(const std::wstring& commandLine, bool* started) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = commandLine;  // CreateProcessW may write into the buffer
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
-                      nullptr, nullptr, &si, &pi))
-    return 1;
+  const bool ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE,
+                                 CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi);
+  if (started) *started = ok;
+  if (!ok) return 1;
   WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 1;
   GetExitCodeProcess(pi.hProcess, &code);

@@ -61,8 +61,9 @@ class TNvWinfn {
 public:
   TNvWinfn() = delete;
   // Starts a command line in a new console, shown normally, and waits for it.
-  // Returns its exit code, or 1 when it could not be started.
-  static DWORD RunAndWait(const std::wstring& commandLine);
+  // Returns its exit code, or 1 when it could not be started (then *started,
+  // when given, is false).
+  static DWORD RunAndWait(const std::wstring& commandLine, bool* started = nullptr);
   // Starts a command line hidden with its standard output and error piped,
   // waits for it while passing its output line by line to WriteStdOut.
   // Returns its exit code, or 1 when it could not be started.

@@ -89,6 +89,24 @@ std::string Ansi(const std::wstring& text) {
   return out;
 }
 
+bool FolderIsEmpty(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW((dir + L"*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  bool empty = true;
+  do {
+    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) empty = false;
+  } while (empty && FindNextFileW(h, &found));
+  FindClose(h);
+  return empty;
+}
+
+std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
 // The setup programs started by these tests trust the test CA.
 const auto* const gTrustedTestCa = ::testing::AddGlobalTestEnvironment(new nvnet::TTrustedTestCa);
 
@@ -132,12 +150,15 @@ TEST_F(Online, DownloadedOnlineStubIsAPackageErrorAndTheWindowIsIdleAgain) {
     ASSERT_TRUE(stub.WaitIdle());
     stub.ExpectIdle(L"错误包");
     EXPECT_FALSE(PathIsDir(product.App + L"data"));
-    // A second try downloads again (under a new name) and fails the same way.
-    std::wstring first = NewestDownloadedFile();
+    // A second try downloads again and fails the same way; a rejected
+    // download is not kept in the temporary folder.
+    const std::wstring before = NewestDownloadedFile();
+    const std::size_t requests = CountOf(RequestLog(), "GET /files/online-other-stub.exe\n");
     Press(stub.C(idBtnInstall));
     box = WaitMessageBox(stub.Setup->Id(), kWait);
     ASSERT_NE(box, nullptr);
-    EXPECT_NE(NewestDownloadedFile(), first);
+    EXPECT_EQ(CountOf(RequestLog(), "GET /files/online-other-stub.exe\n"), requests + 1);
+    EXPECT_EQ(NewestDownloadedFile(), before);
     AnswerMessageBox(box);
     ASSERT_TRUE(stub.WaitIdle());
   }
@@ -375,4 +396,36 @@ TEST_F(Online, ProgressBarFollowsTheDownload) {
   EXPECT_GE(between, 2);
   ASSERT_TRUE(WaitDoneLook(stub.Main, 60000));
   EXPECT_TRUE(product.Installed());
+}
+
+TEST_F(Online, CutOffStalledOrForeignDownloadsEndTheSilentStubWithItsLineAndLeaveNothing) {
+  struct TCase {
+    const wchar_t* Name;
+    std::wstring Path;
+    std::wstring Told;  // the line's cause, or empty: the download failed
+  };
+  const TCase cases[] = {
+      // The server closes the connection halfway through the declared body.
+      {L"online-cut", L"/broken?n=400000", L""},
+      // Half the body, then silence with the connection open: the 30 s bound.
+      {L"online-stall", L"/stall?n=400000&hold=90", L""},
+      // A whole download that is not a program at all.
+      {L"online-foreign", L"/body?n=5000", L"安装包错误。"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(Utf8Encode(c.Name));
+    TOnlineProduct product(c.Name, L"坏下载", HttpUrl(c.Path), false);
+    const std::wstring before = NewestDownloadedFile();
+    const DWORD start = GetTickCount();
+    TSetup silent(product.StubPath, L"/Silent");
+    ASSERT_TRUE(silent.WaitFor(60000)) << "the stub still runs after 60 s";
+    EXPECT_LT(GetTickCount() - start, 45000u);
+    EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
+    const std::wstring told = c.Told.empty() ? L"在线安装失败：" + product.Url + L"：" : c.Told;
+    EXPECT_TRUE(Contains(silent.Output(), Ansi(told))) << silent.Output();
+    // The folder check made the installation folder before the download;
+    // nothing was put in it.
+    EXPECT_TRUE(FolderIsEmpty(product.App));
+    EXPECT_EQ(NewestDownloadedFile(), before) << "a download was left in the temporary folder";
+  }
 }
