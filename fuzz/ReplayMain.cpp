@@ -35,8 +35,20 @@ void* Allocate(size_t n) {
 }
 }  // namespace
 
+// Every form of new and delete is replaced together, so that a sanitizer
+// never sees memory from one allocator returned to another.
 void* operator new(size_t n) { return Allocate(n); }
 void* operator new[](size_t n) { return Allocate(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
