@@ -18,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seeds="$here/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check,utf8_text}
+mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check,utf8_text,license_text,command_line}
 
 # Packages of the example product on the 32-bit test program, and the
 # project each carries (as "setup-builder inspect" shows it).
@@ -62,5 +62,16 @@ cp "$demo/icon.png" "$seeds/png_check/demo-icon.png"
 cp "$demo/license.txt" "$seeds/utf8_text/license.txt"
 printf 'ASCII \xe4\xbb\xa3\xe7\x90\x86 \xf0\x9f\x98\x80 \xc3\xa9' > "$seeds/utf8_text/mixed.txt"
 printf 'bad \xc3 \xed\xa0\x80 \xf8\x88\x80\x80\x80 \xe0\x80\xaf end' > "$seeds/utf8_text/invalid.txt"
+
+# Agreements: the example's (no byte-order mark), UTF-16 LE with CR LF and a
+# line separator, UTF-8 with a bare CR, a blank line and no final break.
+cp "$demo/license.txt" "$seeds/license_text/license.txt"
+printf '\xff\xfeA\x00\r\x00\n\x00B\x00(\x20C\x00' > "$seeds/license_text/utf16le.txt"
+printf '\xef\xbb\xbfline one\rline two\n\nend' > "$seeds/license_text/utf8-bom.txt"
+
+# Command lines (UTF-16 LE): a quoted program with a switch; quotes inside
+# an argument, a tab, an unclosed quote.
+printf '"C:\\Program Files\\Setup.exe" /Silent' | iconv -t UTF-16LE > "$seeds/command_line/silent.bin"
+printf 'setup_77.exe "a b"c"" \t /Auto "' | iconv -t UTF-16LE > "$seeds/command_line/quotes.bin"
 echo "make-seeds.sh: seeds in $seeds"
 find "$seeds" -type f | sort | xargs ls -l | awk '{print "  " $5 "\t" $9}'
