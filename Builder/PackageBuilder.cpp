@@ -113,6 +113,17 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
   report.FullProjectXml = project.FullProjectXml();
   report.StubProjectXml = project.StubProjectXml();
 
+  // Refused before the package is made: what it would weigh at least.
+  if (!fullPath.empty()) {
+    std::error_code ec;
+    uint64_t packageBytes = fs::file_size(options.Runtime, ec);
+    for (const auto& [name, payload] : report.Resources) packageBytes += payload.size();
+    if (packageBytes > options.MaxPackageBytes)
+      throw EBuildError(PathText(fullPath) + ": the full package would be " + TProgress::SizeText(packageBytes) +
+                        ", more than the " + TProgress::SizeText(options.MaxPackageBytes) +
+                        " a 32-bit setup program can open; move large files into a download of their own");
+  }
+
   std::string fullBytes, stubBytes;
   std::vector<std::pair<fs::path, const std::string*>> outputs;
   try {

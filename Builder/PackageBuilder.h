@@ -10,6 +10,12 @@
 
 namespace nvbuilder {
 
+// The largest full package a 32-bit setup program can open: it maps the whole
+// package twice (as the running program, and again for its resources), each
+// time in one free range of its 2 GB address space, which the system's
+// libraries, heaps and stacks also use. 768 MB leaves both mappings room.
+constexpr uint64_t kMaxPackageBytes = uint64_t{768} << 20;
+
 struct TBuildOptions {
   std::filesystem::path Project;
   std::filesystem::path Runtime;      // the setup runtime executable
@@ -20,6 +26,7 @@ struct TBuildOptions {
   // empty: nothing is signed.
   std::string SignCommand;
   unsigned Jobs = 0;                  // 0: every core
+  uint64_t MaxPackageBytes = kMaxPackageBytes;  // larger full packages are refused
   bool Quiet = false;
   std::FILE* Out = stdout;            // progress and summary
 };

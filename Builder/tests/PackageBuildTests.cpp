@@ -214,6 +214,12 @@ TEST_F(PackageBuildTest, ErrorsLeaveNoOutput) {
     FText.Files.pop_back();
   }
   {
+    // Over what a 32-bit setup program can open (the limit lowered for the test).
+    TBuildOptions o = Options();
+    o.MaxPackageBytes = 4096;
+    ExpectFailureWithoutOutput(o, "a 32-bit setup program can open");
+  }
+  {
     // The second output cannot be written: the first must not stay either.
     FText.BaseInfo = "AppTitle=\"x\" FullSetupFile=\"out\\Full.exe\" MiniSetupFile=\"out\\blocked\\Mini.exe\" "
                      "FullDownloadUrl=\"http://h/f.exe\"";
