@@ -557,9 +557,12 @@ std::string TPeImage::Save() const {
     if (newHeaders > minVa) Fail("there is no room for another section header before the first section");
   }
 
-  uint32_t newRva = replace ? FSections[FResourceSection].VirtualAddress
-                            : static_cast<uint32_t>(std::max(AlignUp(maxVirtualEnd, FSectionAlignment),
-                                                             AlignUp(FSizeOfImage, FSectionAlignment)));
+  // Computed in 64 bits: aligning a large SizeOfImage up may pass 4 GB.
+  const uint64_t wideRva = replace ? FSections[FResourceSection].VirtualAddress
+                                   : std::max(AlignUp(maxVirtualEnd, FSectionAlignment),
+                                              AlignUp(FSizeOfImage, FSectionAlignment));
+  if (wideRva > 0xFFFFFFFFull) Fail("the image would exceed 4 GB");
+  const uint32_t newRva = static_cast<uint32_t>(wideRva);
   if (!replace && newRva < maxVirtualEnd) Fail("the image has no room for another section");
   uint32_t contentSize = 0;
   std::string content = BuildResourceSection(newRva, contentSize);
