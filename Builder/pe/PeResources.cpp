@@ -646,6 +646,8 @@ std::string TPeImage::Save() const {
   if (FDirCount > kDirDebug && DirRva(kDirDebug) != 0 && DirSize(kDirDebug) >= 28) {
     uint32_t size = DirSize(kDirDebug) / 28 * 28;
     size_t at = RvaToOffset(DirRva(kDirDebug), size, "the debug directory");
+    // Rewriting entries that share bytes with the headers would corrupt them.
+    if (at < tableEnd && at + size > FPeOffset) Fail("the debug directory overlaps the PE headers");
     if (at < bodyEnd || at >= overlayStart) {
       size_t moved = static_cast<size_t>(moveOffset(at));
       for (size_t e = 0; e < size; e += 28)
