@@ -513,7 +513,8 @@ std::string TPeImage::Save() const {
   bool replace = false;
   if (FResourceSection >= 0) {
     const TSection& r = FSections[FResourceSection];
-    replace = std::strncmp(r.Name, ".rsrc", 8) == 0 && DirRva(kDirResource) == r.VirtualAddress;
+    replace = std::strncmp(r.Name, ".rsrc", 8) == 0 && DirRva(kDirResource) == r.VirtualAddress &&
+              r.VirtualAddress >= FSizeOfHeaders;
     for (size_t i = 0; i < count; ++i) {
       if (static_cast<int>(i) == FResourceSection) continue;
       const TSection& s = FSections[i];
@@ -557,10 +558,12 @@ std::string TPeImage::Save() const {
     if (newHeaders > minVa) Fail("there is no room for another section header before the first section");
   }
 
-  // Computed in 64 bits: aligning a large SizeOfImage up may pass 4 GB.
+  // Computed in 64 bits: aligning a large SizeOfImage up may pass 4 GB. A new
+  // section never starts inside the headers (RVA 0 would mean "no resources").
   const uint64_t wideRva = replace ? FSections[FResourceSection].VirtualAddress
-                                   : std::max(AlignUp(maxVirtualEnd, FSectionAlignment),
-                                              AlignUp(FSizeOfImage, FSectionAlignment));
+                                   : std::max({AlignUp(maxVirtualEnd, FSectionAlignment),
+                                               AlignUp(FSizeOfImage, FSectionAlignment),
+                                               AlignUp(newHeaders, FSectionAlignment)});
   if (wideRva > 0xFFFFFFFFull) Fail("the image would exceed 4 GB");
   const uint32_t newRva = static_cast<uint32_t>(wideRva);
   if (!replace && newRva < maxVirtualEnd) Fail("the image has no room for another section");
