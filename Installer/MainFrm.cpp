@@ -92,39 +92,69 @@ bool TMainForm::CloseQuery() { return FInstallState != 1; }
 unsigned TMainForm::ExitCode() const { return ExitCodeAfterClose(FInstallState); }
 
 // ---- the engine's host -------------------------------------------------------------
-void TMainForm::ProcessMessages() {
+void TMainForm::RefreshProgress(bool processMessages) {
+  if (FPendingSteps == 0 && !FDetailPending && !processMessages) return;
+  FLastRefresh = GetTickCount64();
+  if (FPendingSteps) pbProgress->StepBy(FPendingSteps);
+  FPendingSteps = 0;
+  if (FDetailPending) {
+    lblDetail->SetCaption(FPendingDetail);
+    lblDetail->Repaint();
+  }
+  FDetailPending = false;
   if (Application) Application->ProcessMessages();
 }
 
+void TMainForm::RefreshProgressWhenDue() {
+  if (FLastRefresh == 0 || GetTickCount64() - FLastRefresh >= kProgressRefreshMs) RefreshProgress(true);
+}
+
+void TMainForm::ProcessMessages() { RefreshProgress(true); }
+
 void TMainForm::SetProgressMax(int max) {
+  RefreshProgress();
   pbProgress->SetMax(max);
   pbProgress->SetPosition(0);
 }
 
-void TMainForm::SetProgressPosition(int position) { pbProgress->SetPosition(position); }
+void TMainForm::SetProgressPosition(int position) {
+  RefreshProgress();
+  pbProgress->SetPosition(position);
+}
 
-void TMainForm::CompleteProgress() { pbProgress->SetPosition(pbProgress->Max()); }
+void TMainForm::CompleteProgress() {
+  RefreshProgress();
+  pbProgress->SetPosition(pbProgress->Max());
+}
 
-void TMainForm::SetStage(const std::wstring& text) { lblWait->SetCaption(text); }
+void TMainForm::SetStage(const std::wstring& text) {
+  RefreshProgress();
+  lblWait->SetCaption(text);
+}
 
-void TMainForm::ShowDetail(bool visible) { lblDetail->SetVisible(visible); }
+void TMainForm::ShowDetail(bool visible) {
+  RefreshProgress();
+  lblDetail->SetVisible(visible);
+}
 
 void TMainForm::SetBusy(bool busy) {
+  RefreshProgress();
   if (Application) Application->SetCursor(busy ? TCursor::crHourGlass : TCursor::crDefault);
 }
 
 void TMainForm::StepProgress() {
-  pbProgress->StepBy(1);
-  ProcessMessages();
+  ++FPendingSteps;
+  RefreshProgressWhenDue();
 }
 
 void TMainForm::SetDetail(const std::wstring& text) {
-  lblDetail->SetCaption(text);
-  lblDetail->Repaint();
-  ProcessMessages();
+  FPendingDetail = text;
+  FDetailPending = true;
+  RefreshProgressWhenDue();
 }
 
 void TMainForm::ReportMessage(const std::wstring& text) {
+  RefreshProgress();
   if (FSilentInstall) {
     TNvSysfn::WriteStdOut(text);
     return;
@@ -133,6 +163,7 @@ void TMainForm::ReportMessage(const std::wstring& text) {
 }
 
 TCopyFailureAnswer TMainForm::AskCopyFailure(const std::wstring& fileName, const std::wstring& reason) {
+  RefreshProgress();
   if (FSilentInstall) {
     TNvSysfn::WriteStdOut(Format(L"复制文件失败：%s：%s", {fileName, reason}));
     return TCopyFailureAnswer::cfAbort;
@@ -148,6 +179,7 @@ TCopyFailureAnswer TMainForm::AskCopyFailure(const std::wstring& fileName, const
 }
 
 bool TMainForm::AskDownloadFailure(const std::wstring& url) {
+  RefreshProgress();
   return TDownloadFailureForm::Execute(this, Script().BaseInfo()->AppTitle, url);
 }
 

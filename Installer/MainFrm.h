@@ -225,8 +225,23 @@ private:
   // A failed operation: message, idle look (or exit under "/Silent"/"/Auto").
   void FailInstall(const std::wstring& message);
 
+  // Per-item progress (a step, a detail line) reaches the window at most once
+  // every kProgressRefreshMs: a repaint and a message pass for each of
+  // thousands of small files cost more than writing them. Every other call
+  // of the host shows what is pending first, so the window is never behind
+  // what it is asked to show next.
+  static constexpr unsigned kProgressRefreshMs = 40;
+  // Shows what is pending and lets messages through (with nothing pending
+  // only when processMessages is set).
+  void RefreshProgress(bool processMessages = false);
+  void RefreshProgressWhenDue();
+
   std::unique_ptr<TNvHttpProxy> FProxy;  // the proxy settings edited through lblProxy
   TEngineHost FHost{*this};
+  int FPendingSteps = 0;
+  bool FDetailPending = false;
+  std::wstring FPendingDetail;
+  unsigned long long FLastRefresh = 0;  // GetTickCount64 of the last refresh; 0: none yet
   std::unique_ptr<TInstallEngine> FEngine;  // the package, its project and the operations
   uint8_t FInstallState = 0;  // 0 idle, 1 installing, 2 done
   bool FAutoInstall = false;
