@@ -15,6 +15,7 @@
 class TSetupScript;
 class TSetupFile;
 class TFileWriter;
+class TPayloadPrefetch;
 class TNvHttp;
 class TNvHttpProxy;
 enum TWorkMode : int;
@@ -100,6 +101,13 @@ private:
   // Decodes the item's payload into file; a damaged or missing payload
   // raises EZlibError / EResNotFound naming the file.
   void DecodePayloadInto(const TSetupFile& item, TFileWriter& file);
+
+  // While InstallFiles runs: the payloads decoded ahead, and the job of the
+  // item being written (kNoJob: none, or taken already, so that a retry
+  // decodes the payload again itself).
+  static constexpr std::size_t kNoJob = static_cast<std::size_t>(-1);
+  TPayloadPrefetch* FPrefetch = nullptr;
+  std::size_t FPrefetchJob = kNoJob;
 
   TInstallHost& FHost;
   TNvResourceModule FPackage;

@@ -1,4 +1,7 @@
 // Installation of the project's files from the package resources.
+#include <memory>
+#include <vector>
+
 #include "ExitCodes.h"
 #include "InstallEngine.h"
 #include "NvExceptions.h"
@@ -8,6 +11,7 @@
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "PackageFormat.h"
+#include "PayloadPrefetch.h"
 #include "SetupProject.h"
 #include "SetupText.h"
 #include "Setupfn.h"
@@ -27,6 +31,31 @@ public:
 void TInstallEngine::InstallFiles() {
   TSetupFileList* files = FScript->FileList();
   const int count = files->Count();
+  // Every payload that lies in the package file is decoded ahead, in list
+  // order, while the files are written here.
+  std::vector<TPayloadPrefetch::TJob> jobs;
+  std::vector<std::size_t> jobOf(count, kNoJob);
+  for (int i = 0; i < count; ++i) {
+    const TSetupFile* item = files->Items(i);
+    TPayloadPrefetch::TJob job;
+    if (item->FileBytes > 0 && !item->ResID.empty() &&
+        FPackage.Locate(item->ResID, PackageResourceType, job.Offset, job.Size)) {
+      job.Limit = static_cast<uint64_t>(item->FileBytes);
+      jobOf[i] = jobs.size();
+      jobs.push_back(job);
+    }
+  }
+  std::unique_ptr<TPayloadPrefetch> prefetch;
+  if (!jobs.empty()) prefetch = std::make_unique<TPayloadPrefetch>(FPackage.FileName(), std::move(jobs));
+  FPrefetch = prefetch && prefetch->Started() ? prefetch.get() : nullptr;
+  struct TReset {
+    TInstallEngine& E;
+    ~TReset() {
+      E.FPrefetch = nullptr;
+      E.FPrefetchJob = kNoJob;
+    }
+  } reset{*this};
+
   for (int i = 0; i < count; ++i) {
     const TSetupFile* item = files->Items(i);
     FHost.StepProgress();
@@ -38,6 +67,7 @@ void TInstallEngine::InstallFiles() {
         throw EResNotFound(DamagedFileMessage(dest, Format(L"its resource %s is missing", {item->ResID})));
     }
     FHost.SetDetail(dest);
+    FPrefetchJob = jobOf[i];
     WriteFileWithRetry(*item, dest);
   }
 }
@@ -48,6 +78,12 @@ void TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file
   const uint64_t limit = static_cast<uint64_t>(item.FileBytes);
   uint64_t written = 0;
   try {
+    if (FPrefetch && FPrefetchJob != kNoJob) {
+      const std::size_t job = FPrefetchJob;
+      FPrefetchJob = kNoJob;
+      FPrefetch->Take(job, [&](const char* data, std::size_t size) { file.Write(data, size); });
+      return;
+    }
     TPackageDecoder decoder([&](const char* data, std::size_t size) {
       written += size;
       if (written > limit) throw EZlibError(L"Decompression error: the content is larger than the file item says");

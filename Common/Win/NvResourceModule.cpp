@@ -75,6 +75,11 @@ bool TNvResourceModule::FileRange(HRSRC res, uint64_t& offset, uint32_t& size) c
   return false;
 }
 
+bool TNvResourceModule::Locate(const std::wstring& name, uint16_t type, uint64_t& offset, uint32_t& size) const {
+  HRSRC res = Find(name, type);
+  return res && FileRange(res, offset, size);
+}
+
 bool TNvResourceModule::ReadInPieces(const std::wstring& name, uint16_t type,
                                      const std::function<void(const char*, std::size_t)>& sink,
                                      std::size_t chunkSize) const {

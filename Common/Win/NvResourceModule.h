@@ -38,6 +38,12 @@ public:
                     const std::function<void(const char*, std::size_t)>& sink,
                     std::size_t chunkSize = 1 << 20) const;
 
+  // Where the resource's bytes lie in the module's file; false when it does
+  // not exist or its bytes cannot be placed in the file.
+  bool Locate(const std::wstring& name, uint16_t type, uint64_t& offset, uint32_t& size) const;
+  // The file the module was opened from (empty when none is open).
+  const std::wstring& FileName() const { return FFileName; }
+
 private:
   HRSRC Find(const std::wstring& name, uint16_t type) const;
   // Where the resource's bytes lie in the module's file; false when that
