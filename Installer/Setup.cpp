@@ -10,7 +10,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   {
     TMainForm form;
     app.SetMainForm(&form);
-    form.ShowForm();
+    // A silent install has run by now and left the message that ends the
+    // process: its window is never shown, not even for that moment.
+    if (!form.SilentInstall()) form.ShowForm();
     app.Run();
     code = form.ExitCode();
     app.SetMainForm(nullptr);
