@@ -63,7 +63,7 @@ void TInstallEngine::InstallFiles() {
     if (item->FileBytes > 0) {
       if (item->ResID.empty())
         throw EResNotFound(DamagedFileMessage(dest, L"the file item names no package resource"));
-      if (!FPackage.Exists(item->ResID, PackageResourceType))
+      if (jobOf[i] == kNoJob && !FPackage.Exists(item->ResID, PackageResourceType))
         throw EResNotFound(DamagedFileMessage(dest, Format(L"its resource %s is missing", {item->ResID})));
     }
     FHost.SetDetail(dest);

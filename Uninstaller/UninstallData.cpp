@@ -3,8 +3,8 @@
 #include "NvFileUtils.h"
 #include "NvStream.h"
 #include "NvSysUtils.h"
+#include "PackageCodec.h"
 #include "PackageFormat.h"
-#include "Setupfn.h"
 
 TUninstallData::TUninstallData() : FScript(std::make_unique<TSetupScript>()) {}
 
@@ -13,9 +13,7 @@ std::string TUninstallData::DecodeDataFile(const std::string& bytes, char firstP
   // masked); the plain forms start with '<' (XML) or 0x89 (PNG).
   if (!bytes.empty() && bytes[0] == firstPlain) return bytes;
   if (bytes.empty()) throw Exception(L"the file is empty");
-  TMemoryStream stream(bytes);
-  TSetupfn::DecodeStream(stream);
-  return stream.Bytes();
+  return DecodePackagePayload(bytes);
 }
 
 void TUninstallData::Load(const std::wstring& folder) {
