@@ -62,15 +62,26 @@ def _content(rng, kind, size, text_pool):
     return (block * (size // 4096 + 1))[:size]
 
 
-def make_tree(path, seed, files, total, big):
-    """files small and medium files adding up to about total bytes, plus the
-    given big file sizes; nested folders; a marker file makes it reusable."""
-    marker = path / ".bench-tree"
-    spec = f"{seed} {files} {total} {big}"
-    if marker.exists() and marker.read_text() == spec:
+def reusable_tree(path, spec, fill):
+    """Fills the folder path with fill(path) unless the tree made last time
+    for the same spec is there (a marker beside the folder says so)."""
+    marker = path.parent / f".{path.name}.bench-tree"
+    if path.exists() and marker.exists() and marker.read_text() == spec:
         return
     if path.exists():
         shutil.rmtree(path)
+    path.mkdir(parents=True)
+    fill(path)
+    marker.write_text(spec)
+
+
+def make_tree(path, seed, files, total, big):
+    """files small and medium files adding up to about total bytes, plus the
+    given big file sizes; nested folders."""
+    reusable_tree(path, f"{seed} {files} {total} {big}", lambda p: _fill_tree(p, seed, files, total, big))
+
+
+def _fill_tree(path, seed, files, total, big):
     rng = random.Random(seed)
     text_pool = _text(rng, 1 << 20)
     dirs = [Path(".")]
@@ -99,25 +110,20 @@ def make_tree(path, seed, files, total, big):
                 piece = min(1 << 20, size - done)
                 f.write(_content(rng, kinds[(done >> 20) % 4], piece, text_pool))
                 done += piece
-    marker.write_text(spec)
 
 
 def empty_tree(path, count):
-    marker = path / ".bench-tree"
-    spec = f"empty {count}"
-    if marker.exists() and marker.read_text() == spec:
-        return
-    if path.exists():
-        shutil.rmtree(path)
-    for i in range(count):
-        folder = path / f"d{i // 500:02d}"
-        folder.mkdir(parents=True, exist_ok=True)
-        (folder / f"f{i:05d}.txt").touch()
-    marker.write_text(spec)
+    """count empty files in folders of 500."""
+    def fill(root):
+        for i in range(count):
+            folder = root / f"d{i // 500:02d}"
+            folder.mkdir(parents=True, exist_ok=True)
+            (folder / f"f{i:05d}.txt").touch()
+    reusable_tree(path, f"empty {count}", fill)
 
 
 def tree_size(path):
-    files = [p for p in path.rglob("*") if p.is_file() and p.name != ".bench-tree"]
+    files = [p for p in path.rglob("*") if p.is_file()]
     return len(files), sum(p.stat().st_size for p in files)
 
 
@@ -254,7 +260,7 @@ def check_install(wine, install, tree):
         return
     target = wine.unix(install)
     for src in tree.rglob("*"):
-        if src.is_file() and src.name != ".bench-tree":
+        if src.is_file():
             dst = target / src.relative_to(tree)
             if not dst.is_file() or dst.stat().st_size != src.stat().st_size:
                 raise SystemExit(f"bench: {dst}: missing or of the wrong size after the install")
