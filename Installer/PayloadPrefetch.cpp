@@ -58,13 +58,15 @@ void TPayloadPrefetch::Run() {
       file == INVALID_HANDLE_VALUE
           ? Format(L"Cannot open file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())})
           : std::wstring();
+  // Both buffers live across jobs: most payloads are small.
+  std::string block, buffer(kBlockBytes, '\0');
+  block.reserve(kBlockBytes);
   for (std::size_t i = 0; i < FJobs.size(); ++i) {
     TBlock end;
     end.Job = i;
-    std::string block;
     try {
       if (file == INVALID_HANDLE_VALUE) throw EReadFailed{openError};
-      DecodeJob(file, i, block);
+      DecodeJob(file, i, block, buffer);
       end.End = TEnd::Done;
     } catch (const EZlibError& e) {
       end.End = TEnd::Damaged;
@@ -77,6 +79,7 @@ void TPayloadPrefetch::Run() {
       end.Message = ExceptionMessage(e);
     }
     end.Bytes.assign(block);  // the last piece of a small file holds no more memory than it needs
+    block.clear();
     if (!Push(std::move(end))) break;
   }
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -86,7 +89,7 @@ void TPayloadPrefetch::Run() {
   WakeAllConditionVariable(&FChanged);
 }
 
-void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& block) {
+void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer) {
   const TJob& job = FJobs[index];
   bool stopped = false;
   uint64_t written = 0;
@@ -102,18 +105,16 @@ void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& bl
         TBlock full;
         full.Job = index;
         full.Bytes = std::move(block);
-        block.clear();
+        block = std::string();
         block.reserve(kBlockBytes);
         stopped = !Push(std::move(full));
       }
     }
   });
-  block.reserve(kBlockBytes);
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(job.Offset);
   if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
     throw EReadFailed{Format(L"Cannot read file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())})};
-  std::string buffer(std::min<std::size_t>(kBlockBytes, job.Size), '\0');
   uint32_t left = job.Size;
   while (left > 0 && !stopped) {
     DWORD got = 0;

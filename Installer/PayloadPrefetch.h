@@ -54,7 +54,9 @@ private:
 
   static DWORD WINAPI ThreadMain(void* self);
   void Run();
-  void DecodeJob(HANDLE file, std::size_t index, std::string& block);
+  // Decodes one job, queueing full blocks; what is left for the job's last
+  // block stays in block. buffer is the read buffer.
+  void DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer);
   // Queues a block; false when the prefetch is being stopped.
   bool Push(TBlock block);
 
