@@ -103,6 +103,25 @@ bool DenyWrites(HKEY root, const std::wstring& keyPath) {
   return rc != ERROR_SUCCESS;
 }
 
+// An existing key whose writes are denied while this lives; afterwards it is
+// opened again and removed with its sub-keys.
+class TLockedKey {
+public:
+  TLockedKey(HKEY root, std::wstring path) : FRoot(root), FPath(std::move(path)), FApplied(DenyWrites(FRoot, FPath)) {}
+  ~TLockedKey() {
+    OpenKeyToEveryone(FRoot, FPath);
+    DeleteKeyTree(FRoot, FPath);
+    if (KeyExists(FRoot, FPath, KEY_WOW64_32KEY)) ADD_FAILURE() << "the test's key could not be removed";
+  }
+  // False when this Wine does not apply a key's access list.
+  bool Applied() const { return FApplied; }
+
+private:
+  HKEY FRoot;
+  std::wstring FPath;
+  bool FApplied;
+};
+
 // Three files around a middle one that the fault hits, a registry value and
 // an uninstall entry that must not be written once the install fails.
 struct TThreeFiles {
@@ -194,11 +213,8 @@ TEST(Faults, UninstallKeyThatCannotBeWrittenIsAFailedInstall) {
   TThreeFiles t(L"fault-key", TestRoot() + L"fault-key\\app\\", L"{app}", "middle");
   const std::wstring keyPath = UninstallKey(t.Pkg.Info().GUID);
   SetRegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName", L"locked entry");
-  if (!DenyWrites(HKEY_LOCAL_MACHINE, keyPath)) {
-    OpenKeyToEveryone(HKEY_LOCAL_MACHINE, keyPath);
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
-    GTEST_SKIP() << "this Wine does not apply a key's access list";
-  }
+  TLockedKey lock(HKEY_LOCAL_MACHINE, keyPath);
+  if (!lock.Applied()) GTEST_SKIP() << "this Wine does not apply a key's access list";
 
   const TRun run = RunSilent(t.Exe);
   EXPECT_EQ(run.Code, kExitInstallFailed);
@@ -208,9 +224,6 @@ TEST(Faults, UninstallKeyThatCannotBeWrittenIsAFailedInstall) {
   EXPECT_TRUE(PathIsFile(t.App + L"Uninstall.da1"));
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName"), L"locked entry");
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, keyPath, L"InstallLocation"), L"<missing>");
-  OpenKeyToEveryone(HKEY_LOCAL_MACHINE, keyPath);
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, keyPath, KEY_WOW64_32KEY)) << "the test's key could not be removed";
 }
 
 TEST(Faults, RegistryKeyThatCannotBeWrittenIsAFailedInstall) {
@@ -219,11 +232,8 @@ TEST(Faults, RegistryKeyThatCannotBeWrittenIsAFailedInstall) {
   SetRegString(HKEY_CURRENT_USER, locked, L"Kept", L"as it was");
   t.Pkg.AddReg(rrkCurrentUser, locked + L"\\Below", L"Value", L"never written");
   t.Pkg.Build(t.Exe);
-  if (!DenyWrites(HKEY_CURRENT_USER, locked)) {
-    OpenKeyToEveryone(HKEY_CURRENT_USER, locked);
-    DeleteKeyTree(HKEY_CURRENT_USER, locked);
-    GTEST_SKIP() << "this Wine does not apply a key's access list";
-  }
+  TLockedKey lock(HKEY_CURRENT_USER, locked);
+  if (!lock.Applied()) GTEST_SKIP() << "this Wine does not apply a key's access list";
 
   const TRun run = RunSilent(t.Exe);
   EXPECT_EQ(run.Code, kExitInstallFailed);
@@ -233,9 +243,6 @@ TEST(Faults, RegistryKeyThatCannotBeWrittenIsAFailedInstall) {
   EXPECT_EQ(RegString(HKEY_CURRENT_USER, t.RegKey, L"After"), L"written");
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, locked + L"\\Below", KEY_WOW64_32KEY));
   EXPECT_FALSE(Registered(t.Pkg));
-  OpenKeyToEveryone(HKEY_CURRENT_USER, locked);
-  DeleteKeyTree(HKEY_CURRENT_USER, locked);
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, locked, KEY_WOW64_32KEY)) << "the test's key could not be removed";
 }
 
 TEST(Faults, ShortcutThatCannotBeSavedIsAFailedInstall) {
