@@ -255,6 +255,18 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// A Get of url that must fail, no sooner than atLeast and well before
+// below seconds, with a message that holds cause.
+void ExpectFailsInTime(TNvHttp& http, const std::wstring& url, double atLeast, double below,
+                       const std::wstring& cause) {
+  const auto start = Clock::now();
+  EXPECT_FALSE(http.Get(url));
+  const double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, atLeast);
+  EXPECT_LT(seconds, below);
+  EXPECT_NE(http.ErrorMessage.find(cause), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+}
+
 TEST_F(NetTest, SilenceLimitIsThirtySecondsAndThereIsNoTimeLimitAtFirst) {
   TNvHttp http;
   EXPECT_EQ(http.ReceiveTimeout(), 30000);
@@ -269,12 +281,8 @@ TEST_F(NetTest, SilenceLimitIsThirtySecondsAndThereIsNoTimeLimitAtFirst) {
 TEST_F(NetTest, ServerThatAcceptsAndNeverAnswersFailsAfterTheSilenceLimit) {
   TNvHttp http;
   http.SetReceiveTimeout(2000);
-  auto start = Clock::now();
-  EXPECT_FALSE(http.Get(L"http://127.0.0.1:" + Config().W("silent") + L"/visit"));
-  const double seconds = SecondsSince(start);
-  EXPECT_GE(seconds, 1.5);
-  EXPECT_LT(seconds, 15.0);
-  EXPECT_NE(http.ErrorMessage.find(L"Receiving the response"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  ExpectFailsInTime(http, L"http://127.0.0.1:" + Config().W("silent") + L"/visit", 1.5, 15.0,
+                    L"Receiving the response");
   EXPECT_NE(http.ErrorMessage.find(L"timed out"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
   EXPECT_EQ(http.ResponseStream.Size(), 0u);
 }
@@ -284,12 +292,8 @@ TEST_F(NetTest, TimeLimitEndsAGetToAServerThatNeverAnswersWhateverTheOtherLimits
   TNvHttp http;
   http.SetConnectTimeout(5000);
   http.SetTimeLimit(3000);
-  auto start = Clock::now();
-  EXPECT_FALSE(http.Get(L"http://127.0.0.1:" + Config().W("silent") + L"/visit?rcode=1"));
-  const double seconds = SecondsSince(start);
-  EXPECT_GE(seconds, 2.5);
-  EXPECT_LT(seconds, 8.0);
-  EXPECT_NE(http.ErrorMessage.find(L"time limit of 3000 ms"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  ExpectFailsInTime(http, L"http://127.0.0.1:" + Config().W("silent") + L"/visit?rcode=1", 2.5, 8.0,
+                    L"time limit of 3000 ms");
 }
 
 TEST_F(NetTest, BodyThatStopsMidwayWithoutClosingFailsAfterTheSilenceLimit) {
@@ -297,13 +301,7 @@ TEST_F(NetTest, BodyThatStopsMidwayWithoutClosingFailsAfterTheSilenceLimit) {
   TWorkRecord work;
   work.Attach(http);
   http.SetReceiveTimeout(2000);
-  auto start = Clock::now();
-  EXPECT_FALSE(http.Get(Url(L"/stall?n=100000")));
-  const double seconds = SecondsSince(start);
-  EXPECT_GE(seconds, 1.5);
-  EXPECT_LT(seconds, 15.0);
-  EXPECT_NE(http.ErrorMessage.find(L"after 50000 of 100000 bytes"), std::wstring::npos)
-      << Utf8Encode(http.ErrorMessage);
+  ExpectFailsInTime(http, Url(L"/stall?n=100000"), 1.5, 15.0, L"after 50000 of 100000 bytes");
   EXPECT_NE(http.ErrorMessage.find(L"timed out"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
   EXPECT_EQ(http.ResponseStream.Size(), 50000u);
   EXPECT_EQ(work.Ends, 1);
@@ -321,12 +319,7 @@ TEST_F(NetTest, SlowBodyThatKeepsSendingOutlastsTheSilenceLimit) {
 TEST_F(NetTest, TimeLimitCutsASlowBodyShort) {
   TNvHttp http;
   http.SetTimeLimit(2000);
-  auto start = Clock::now();
-  EXPECT_FALSE(http.Get(Url(L"/trickle?n=100000&gap=200")));
-  const double seconds = SecondsSince(start);
-  EXPECT_GE(seconds, 1.8);
-  EXPECT_LT(seconds, 6.0);
-  EXPECT_NE(http.ErrorMessage.find(L"time limit of 2000 ms"), std::wstring::npos) << Utf8Encode(http.ErrorMessage);
+  ExpectFailsInTime(http, Url(L"/trickle?n=100000&gap=200"), 1.8, 6.0, L"time limit of 2000 ms");
   EXPECT_GT(http.ResponseStream.Size(), 0u);
   EXPECT_LT(http.ResponseStream.Size(), 100000u);
 }
