@@ -182,6 +182,9 @@ public:
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   bool CloseQuery() override;
+  // A silent install has run by the time the loop starts and left the
+  // message that ends the process: its window is never shown.
+  bool ShowOnRun() const override { return !FSilentInstall; }
   // The exit code of the message loop's end (ExitCodeAfterClose).
   unsigned ExitCode() const;
 

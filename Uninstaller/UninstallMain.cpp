@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "NvVclUtils.h"
@@ -23,19 +25,7 @@ unsigned RunSilent(const TRemovalPlan& plan) {
 }
 
 unsigned RunWindow(const TUninstallData& data, const TRemovalPlan& plan) {
-  TApplication app;
-  Application = &app;
-  unsigned code = kUninstallCancelled;
-  {
-    TUninstallForm form(data.Info().AppTitle, data.IconPng(), plan);
-    app.SetMainForm(&form);
-    form.ShowForm();
-    app.Run();
-    code = form.ExitCode();
-    app.SetMainForm(nullptr);
-  }
-  Application = nullptr;
-  return code;
+  return RunMainForm([&] { return std::make_unique<TUninstallForm>(data.Info().AppTitle, data.IconPng(), plan); });
 }
 
 }  // namespace

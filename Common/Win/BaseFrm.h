@@ -25,6 +25,9 @@ public:
 
   // Shows the window (not modal), fires OnShow the first time.
   void ShowForm();
+  // Whether a program's entry shows this main window as its message loop
+  // starts (RunMainForm).
+  virtual bool ShowOnRun() const { return true; }
   // Modal run: through TNvVclfn::ShowModalForm when the form has an owner,
   // otherwise a plain modal loop. Returns the modal result.
   virtual int ShowModal();
@@ -72,3 +75,24 @@ protected:
   bool FModal = false;
   bool FShown = false;
 };
+
+// A program's run with one main window: the application object, the form
+// that make() returns (a std::unique_ptr to a TBaseForm with ExitCode()),
+// shown unless its ShowOnRun says otherwise, the message loop until the form
+// closes; then the form's exit code.
+template <class TMake>
+unsigned RunMainForm(TMake make) {
+  TApplication app;
+  Application = &app;
+  unsigned code = 0;
+  {
+    auto form = make();
+    app.SetMainForm(form.get());
+    if (form->ShowOnRun()) form->ShowForm();
+    app.Run();
+    code = form->ExitCode();
+    app.SetMainForm(nullptr);
+  }
+  Application = nullptr;
+  return code;
+}
