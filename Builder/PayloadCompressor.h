@@ -26,9 +26,10 @@ struct TPackResult {
 // The worker count for a --jobs value of 0: the machine's cores.
 unsigned DefaultJobs();
 
-// Compresses every job with `threads` workers (at least 1). A failure (an
-// unreadable source) stops the remaining work and raises the error of the
-// lowest failing job, an EBuildError naming its file.
+// Compresses every job with `threads` workers (at least 1), the largest
+// first, each with PackPayload. A failure (an unreadable source) skips the
+// jobs after it in job order and raises the error of the lowest failing job,
+// an EBuildError naming its file.
 std::vector<TPackResult> CompressAll(std::vector<TPackJob>& jobs, unsigned threads, TProgress* progress);
 
 }  // namespace nvbuilder
