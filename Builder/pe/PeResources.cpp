@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kDirResource = 2;
 constexpr uint32_t kDirCertificate = 4;
+constexpr uint32_t kDirBaseReloc = 5;
 constexpr uint32_t kDirDebug = 6;
 constexpr uint32_t kDirBoundImport = 11;
 constexpr size_t kSectionHeaderSize = 40;
@@ -502,15 +503,68 @@ std::string TPeImage::BuildResourceSection(uint32_t sectionRva, uint32_t& conten
   return out;
 }
 
+bool TPeImage::MovableRelocations(size_t index) const {
+  const TSection& r = FSections[FResourceSection];
+  const TSection& t = FSections[index];
+  if (std::strncmp(t.Name, ".reloc", 8) != 0 || FDirCount <= kDirBaseReloc) return false;
+  const uint64_t rEnd = uint64_t(r.VirtualAddress) + std::max(r.VirtualSize, r.SizeOfRawData);
+  const uint64_t tEnd = uint64_t(t.VirtualAddress) + std::max(t.VirtualSize, t.SizeOfRawData);
+  if (t.VirtualAddress < rEnd) return false;
+  if (t.SizeOfRawData != 0 && r.SizeOfRawData != 0 &&
+      uint64_t(t.PointerToRawData) < uint64_t(r.PointerToRawData) + r.SizeOfRawData)
+    return false;
+  // The base-relocation directory is its content, and nothing else points
+  // into it.
+  const uint32_t size = DirSize(kDirBaseReloc);
+  if (DirRva(kDirBaseReloc) != t.VirtualAddress || size == 0 || size > t.SizeOfRawData) return false;
+  for (uint32_t d = 0; d < FDirCount; ++d) {
+    if (d == kDirBaseReloc || d == kDirCertificate) continue;
+    const uint32_t rva = DirRva(d);
+    if (rva != 0 && rva >= t.VirtualAddress && rva < tEnd) return false;
+  }
+  if (FDirCount > kDirDebug && DirRva(kDirDebug) != 0 && DirSize(kDirDebug) >= 28) {
+    const uint32_t debugSize = DirSize(kDirDebug) / 28 * 28;
+    size_t at = 0;
+    try {
+      at = RvaToOffset(DirRva(kDirDebug), debugSize, "the debug directory");
+    } catch (const EPeFormatError&) {
+      return false;
+    }
+    for (size_t e = 0; e < debugSize; e += 28) {
+      const uint32_t rva = Get32(FBytes, at + e + 20), raw = Get32(FBytes, at + e + 24);
+      if (rva != 0 && rva >= t.VirtualAddress && rva < tEnd) return false;
+      if (raw != 0 && raw >= t.PointerToRawData && uint64_t(raw) < uint64_t(t.PointerToRawData) + t.SizeOfRawData)
+        return false;
+    }
+  }
+  // Every fixup lies before the resource section: the relocations stay
+  // valid whatever the new resources' size.
+  const size_t base = t.PointerToRawData;
+  for (uint32_t at = 0; at < size;) {
+    if (size - at < 8) return false;
+    const uint32_t page = Get32(FBytes, base + at), blockSize = Get32(FBytes, base + at + 4);
+    if (blockSize < 8 || blockSize > size - at || blockSize % 2 != 0) return false;
+    for (uint32_t e = 8; e < blockSize; e += 2) {
+      const uint16_t entry = Get16(FBytes, base + at + e);
+      if ((entry >> 12) == 0) continue;  // padding
+      if (uint64_t(page) + (entry & 0xFFF) + 8 > r.VirtualAddress) return false;
+    }
+    at += blockSize;
+  }
+  return true;
+}
+
 std::string TPeImage::Save() const {
   const std::string& in = FBytes;
   if (FDirCount <= kDirResource) Fail("the optional header has no resource directory entry");
   const size_t count = FSections.size();
 
   // Replace the resource section in place only when it is the last section in
-  // memory and in the file, starts with the resource tree and holds nothing
-  // that another directory points at.
+  // memory and in the file, or followed only by a base-relocation section
+  // that can move behind the new resources (see MovableRelocations); it must
+  // start with the resource tree and hold nothing another directory points at.
   bool replace = false;
+  int tail = -1;  // the relocation section moved behind the new resources
   if (FResourceSection >= 0) {
     const TSection& r = FSections[FResourceSection];
     replace = std::strncmp(r.Name, ".rsrc", 8) == 0 && DirRva(kDirResource) == r.VirtualAddress &&
@@ -518,8 +572,14 @@ std::string TPeImage::Save() const {
     for (size_t i = 0; i < count; ++i) {
       if (static_cast<int>(i) == FResourceSection) continue;
       const TSection& s = FSections[i];
-      if (s.VirtualAddress >= r.VirtualAddress) replace = false;
-      if (s.SizeOfRawData != 0 && r.SizeOfRawData != 0 && s.PointerToRawData >= r.PointerToRawData) replace = false;
+      const bool after = s.VirtualAddress >= r.VirtualAddress ||
+                         (s.SizeOfRawData != 0 && r.SizeOfRawData != 0 && s.PointerToRawData >= r.PointerToRawData);
+      if (!after) continue;
+      if (tail < 0 && MovableRelocations(i)) {
+        tail = static_cast<int>(i);
+        continue;
+      }
+      replace = false;
     }
     uint64_t rEnd = uint64_t(r.VirtualAddress) + std::max(r.VirtualSize, r.SizeOfRawData);
     for (uint32_t d = 0; d < FDirCount; ++d) {
@@ -528,22 +588,27 @@ std::string TPeImage::Save() const {
       if (rva != 0 && rva >= r.VirtualAddress && rva < rEnd) replace = false;
     }
   }
+  if (!replace) tail = -1;
 
   uint64_t firstRaw = std::min<uint64_t>(FSizeOfHeaders, in.size());
-  uint64_t endOfSections = 0, minVa = FSizeOfImage, maxVirtualEnd = 0;
+  uint64_t endOfSections = 0, endBeforeTail = 0, minVa = FSizeOfImage, maxVirtualEnd = 0;
   bool anyRaw = false;
-  for (const TSection& s : FSections) {
+  for (size_t i = 0; i < count; ++i) {
+    const TSection& s = FSections[i];
     if (s.SizeOfRawData != 0) {
       firstRaw = anyRaw ? std::min<uint64_t>(firstRaw, s.PointerToRawData) : s.PointerToRawData;
       anyRaw = true;
-      endOfSections = std::max<uint64_t>(endOfSections, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
+      const uint64_t rawEnd = uint64_t(s.PointerToRawData) + s.SizeOfRawData;
+      endOfSections = std::max<uint64_t>(endOfSections, rawEnd);
+      if (static_cast<int>(i) != tail) endBeforeTail = std::max<uint64_t>(endBeforeTail, rawEnd);
     }
     minVa = std::min<uint64_t>(minVa, s.VirtualAddress);
     maxVirtualEnd =
         std::max<uint64_t>(maxVirtualEnd, uint64_t(s.VirtualAddress) + (s.VirtualSize ? s.VirtualSize : s.SizeOfRawData));
   }
   endOfSections = std::max(endOfSections, firstRaw);
-  uint64_t bodyEnd = endOfSections;
+  endBeforeTail = std::max(endBeforeTail, firstRaw);
+  uint64_t bodyEnd = endBeforeTail;
   if (replace && FSections[FResourceSection].SizeOfRawData != 0) bodyEnd = FSections[FResourceSection].PointerToRawData;
 
   // Room for one more section header: grow the headers, moving the section
@@ -588,6 +653,17 @@ std::string TPeImage::Save() const {
   out.resize(static_cast<size_t>(newRaw), '\0');
   out += content;
   out.resize(static_cast<size_t>(newRaw + rawSize), '\0');
+  // The relocation section behind the new resources, its bytes unchanged.
+  uint64_t tailRva = 0, tailRaw = 0, imageEnd = uint64_t(newRva) + contentSize;
+  if (tail >= 0) {
+    const TSection& t = FSections[tail];
+    tailRva = AlignUp(imageEnd, FSectionAlignment);
+    tailRaw = out.size();
+    imageEnd = tailRva + (t.VirtualSize ? t.VirtualSize : t.SizeOfRawData);
+    if (Exceeds4G(AlignUp(imageEnd, FSectionAlignment))) Fail("the image would exceed 4 GB");
+    out.append(in, t.PointerToRawData, t.SizeOfRawData);
+    out.resize(static_cast<size_t>(AlignUp(out.size(), FFileAlignment)), '\0');
+  }
   const uint64_t newOverlayStart = out.size();
   if (certCut) {
     out.append(in, static_cast<size_t>(overlayStart), static_cast<size_t>(FCertOffset - overlayStart));
@@ -601,6 +677,9 @@ std::string TPeImage::Save() const {
   auto moveOffset = [&](uint64_t o) -> uint64_t {
     if (o < firstRaw) return o;
     if (o < bodyEnd) return o + shift;
+    if (tail >= 0 && o >= FSections[tail].PointerToRawData &&
+        o < uint64_t(FSections[tail].PointerToRawData) + FSections[tail].SizeOfRawData)
+      return o - FSections[tail].PointerToRawData + tailRaw;
     if (o < overlayStart) return o;  // inside the replaced resource data: left as it was
     if (certCut && o >= certEnd) return o - overlayStart + newOverlayStart - FCertSize;
     return o - overlayStart + newOverlayStart;
@@ -615,6 +694,7 @@ std::string TPeImage::Save() const {
       if (uint32_t p = Get32(out, field)) Put32(out, field, static_cast<uint32_t>(moveOffset(p)));
     if (!replace && static_cast<int>(i) == FResourceSection && std::strncmp(s.Name, ".rsrc", 8) == 0)
       std::memcpy(out.data() + h, ".rsrcold", 8);
+    if (static_cast<int>(i) == tail) Put32(out, h + 12, static_cast<uint32_t>(tailRva));
   }
   size_t h = FSectionTable + kSectionHeaderSize * (replace ? FResourceSection : count);
   std::memset(out.data() + h, 0, kSectionHeaderSize);
@@ -629,7 +709,7 @@ std::string TPeImage::Save() const {
   Put16(out, FPeOffset + 6, static_cast<uint16_t>(newCount));
   if (uint32_t symbols = Get32(out, FPeOffset + 12))
     Put32(out, FPeOffset + 12, static_cast<uint32_t>(moveOffset(symbols)));
-  Put32(out, FOptOffset + 56, static_cast<uint32_t>(AlignUp(uint64_t(newRva) + contentSize, FSectionAlignment)));
+  Put32(out, FOptOffset + 56, static_cast<uint32_t>(AlignUp(imageEnd, FSectionAlignment)));
   Put32(out, FOptOffset + 60, static_cast<uint32_t>(newHeaders));
   int64_t initialised = int64_t(Get32(out, FOptOffset + 8)) + int64_t(rawSize) -
                         (replace ? int64_t(FSections[FResourceSection].SizeOfRawData) : 0);
@@ -640,6 +720,7 @@ std::string TPeImage::Save() const {
     Put32(out, FDirOffset + 8 * kDirCertificate, 0);
     Put32(out, FDirOffset + 8 * kDirCertificate + 4, 0);
   }
+  if (tail >= 0) Put32(out, FDirOffset + 8 * kDirBaseReloc, static_cast<uint32_t>(tailRva));
   if (!replace && FDirCount > kDirBoundImport && DirRva(kDirBoundImport) != 0) {
     Put32(out, FDirOffset + 8 * kDirBoundImport, 0);
     Put32(out, FDirOffset + 8 * kDirBoundImport + 4, 0);
