@@ -1,6 +1,7 @@
 #include "PeResources.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -391,7 +392,7 @@ size_t TPeImage::RemoveResource(const TPeResId& type, const TPeResId& name) {
 
 // Section content: directory tables (root, types, names), data entries, name
 // strings, then the data, each item aligned to 8 bytes.
-std::string TPeImage::BuildResourceSection(uint32_t sectionRva, uint32_t& contentSize) const {
+uint32_t TPeImage::BuildResourceSection(uint32_t sectionRva, std::string& out, uint64_t reserveAfter) const {
   struct TRange {
     size_t First, Last;  // entry indices [First, Last)
   };
@@ -450,13 +451,15 @@ std::string TPeImage::BuildResourceSection(uint32_t sectionRva, uint32_t& conten
   if (offset >= kHighBit || uint64_t(sectionRva) + offset > 0xFFFFFFFFull)
     throw EPeFormatError(L"The resources are too large for one resource section");
 
-  std::string out(static_cast<size_t>(offset), '\0');
+  const size_t base = out.size();
+  out.reserve(static_cast<size_t>(base + offset + reserveAfter));
+  out.resize(static_cast<size_t>(base + offset), '\0');
   auto idField = [&](const TPeResId& id) {
     return id.IsName() ? kHighBit | static_cast<uint32_t>(strings.at(ToUtf16(id.Name()))) : uint32_t(id.Id());
   };
   auto writeTable = [&](uint64_t at, uint16_t named, uint16_t ids) {
-    Put16(out, static_cast<size_t>(at + 12), named);
-    Put16(out, static_cast<size_t>(at + 14), ids);
+    Put16(out, base + static_cast<size_t>(at + 12), named);
+    Put16(out, base + static_cast<size_t>(at + 14), ids);
   };
   auto checkedCount = [](size_t count) {
     if (count > 0xFFFF) throw EPeFormatError(L"More than 65535 resource entries on one level");
@@ -469,38 +472,37 @@ std::string TPeImage::BuildResourceSection(uint32_t sectionRva, uint32_t& conten
   size_t nameDirIndex = 0;
   for (size_t t = 0; t < types.size(); ++t) {
     size_t e = 16 + 8 * t;
-    Put32(out, e, idField(FEntries[types[t].First].Type));
-    Put32(out, e + 4, kHighBit | static_cast<uint32_t>(typeDirOffsets[t]));
+    Put32(out, base + e, idField(FEntries[types[t].First].Type));
+    Put32(out, base + e + 4, kHighBit | static_cast<uint32_t>(typeDirOffsets[t]));
     uint16_t namedNames = 0;
     for (const TRange& n : names[t]) namedNames += FEntries[n.First].Name.IsName() ? 1 : 0;
     writeTable(typeDirOffsets[t], namedNames, checkedCount(names[t].size() - namedNames));
     for (size_t n = 0; n < names[t].size(); ++n, ++nameDirIndex) {
       const TRange& range = names[t][n];
       size_t ne = static_cast<size_t>(typeDirOffsets[t] + 16 + 8 * n);
-      Put32(out, ne, idField(FEntries[range.First].Name));
-      Put32(out, ne + 4, kHighBit | static_cast<uint32_t>(nameDirOffsets[nameDirIndex]));
+      Put32(out, base + ne, idField(FEntries[range.First].Name));
+      Put32(out, base + ne + 4, kHighBit | static_cast<uint32_t>(nameDirOffsets[nameDirIndex]));
       writeTable(nameDirOffsets[nameDirIndex], 0, checkedCount(range.Last - range.First));
       for (size_t l = range.First; l < range.Last; ++l) {
         size_t le = static_cast<size_t>(nameDirOffsets[nameDirIndex] + 16 + 8 * (l - range.First));
-        Put32(out, le, FEntries[l].Language);
-        Put32(out, le + 4, static_cast<uint32_t>(dataEntriesOffset + 16 * l));
+        Put32(out, base + le, FEntries[l].Language);
+        Put32(out, base + le + 4, static_cast<uint32_t>(dataEntriesOffset + 16 * l));
       }
     }
   }
   for (size_t l = 0; l < FEntries.size(); ++l) {
     size_t d = static_cast<size_t>(dataEntriesOffset + 16 * l);
-    Put32(out, d, sectionRva + static_cast<uint32_t>(dataOffsets[l]));
-    Put32(out, d + 4, static_cast<uint32_t>(FEntries[l].Data.size()));
-    Put32(out, d + 8, FEntries[l].CodePage);
-    std::memcpy(out.data() + dataOffsets[l], FEntries[l].Data.data(), FEntries[l].Data.size());
+    Put32(out, base + d, sectionRva + static_cast<uint32_t>(dataOffsets[l]));
+    Put32(out, base + d + 4, static_cast<uint32_t>(FEntries[l].Data.size()));
+    Put32(out, base + d + 8, FEntries[l].CodePage);
+    std::memcpy(out.data() + base + dataOffsets[l], FEntries[l].Data.data(), FEntries[l].Data.size());
   }
   for (const auto& units : stringOrder) {
     size_t at = static_cast<size_t>(strings.at(units));
-    Put16(out, at, static_cast<uint16_t>(units.size()));
-    for (size_t i = 0; i < units.size(); ++i) Put16(out, at + 2 + 2 * i, units[i]);
+    Put16(out, base + at, static_cast<uint16_t>(units.size()));
+    for (size_t i = 0; i < units.size(); ++i) Put16(out, base + at + 2 + 2 * i, units[i]);
   }
-  contentSize = static_cast<uint32_t>(offset);
-  return out;
+  return static_cast<uint32_t>(offset);
 }
 
 bool TPeImage::MovableRelocations(size_t index) const {
@@ -632,11 +634,6 @@ std::string TPeImage::Save() const {
   if (wideRva > 0xFFFFFFFFull) Fail("the image would exceed 4 GB");
   const uint32_t newRva = static_cast<uint32_t>(wideRva);
   if (!replace && newRva < maxVirtualEnd) Fail("the image has no room for another section");
-  uint32_t contentSize = 0;
-  std::string content = BuildResourceSection(newRva, contentSize);
-  const uint64_t rawSize = AlignUp(contentSize, FFileAlignment);
-  if (uint64_t(newRva) + AlignUp(contentSize, FSectionAlignment) > 0xFFFFFFFFull)
-    Fail("the image would exceed 4 GB");
 
   // The overlay, without the certificate table when that lies inside it.
   const uint64_t overlayStart = std::min<uint64_t>(endOfSections, in.size());
@@ -651,7 +648,12 @@ std::string TPeImage::Save() const {
   // section, every payload of a package, into memory at start-up).
   const uint64_t newRaw = AlignUp(out.size(), std::max<uint32_t>(FFileAlignment, kPageSize));
   out.resize(static_cast<size_t>(newRaw), '\0');
-  out += content;
+  const uint64_t after = 2 * uint64_t(FFileAlignment) + (tail >= 0 ? FSections[tail].SizeOfRawData : 0) +
+                         (in.size() - overlayStart);
+  const uint32_t contentSize = BuildResourceSection(newRva, out, after);
+  const uint64_t rawSize = AlignUp(contentSize, FFileAlignment);
+  if (uint64_t(newRva) + AlignUp(contentSize, FSectionAlignment) > 0xFFFFFFFFull)
+    Fail("the image would exceed 4 GB");
   out.resize(static_cast<size_t>(newRaw + rawSize), '\0');
   // The relocation section behind the new resources, its bytes unchanged.
   uint64_t tailRva = 0, tailRaw = 0, imageEnd = uint64_t(newRva) + contentSize;
@@ -761,16 +763,25 @@ uint32_t TPeImage::ComputeChecksum(const std::string& image) {
   auto byteAt = [&](size_t i) -> uint32_t {
     return (i >= field && i < field + 4) ? 0 : static_cast<uint8_t>(image[i]);
   };
+  // Folding the carries once at the end gives the same 16-bit sum as folding
+  // after every word (2^16 = 1 modulo 0xFFFF; the sum is 0 only when every
+  // word is), so eight bytes are added at a time as two 32-bit values.
   uint64_t sum = 0;
   size_t i = 0;
-  for (; i + 1 < n; i += 2) {
-    uint32_t word = (i + 1 >= field && i < field + 4) ? (byteAt(i) | byteAt(i + 1) << 8) : Get16(image, i);
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= n; i += 8) {
+      if (i + 8 > field && i < field + 4) {
+        for (size_t k = i; k < i + 8; k += 2) sum += byteAt(k) | byteAt(k + 1) << 8;
+        continue;
+      }
+      uint64_t v;
+      std::memcpy(&v, image.data() + i, 8);
+      sum += (v & 0xFFFFFFFFu) + (v >> 32);
+    }
   }
+  for (; i + 1 < n; i += 2) sum += byteAt(i) | byteAt(i + 1) << 8;
   if (i < n) sum += byteAt(i);
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  sum = (sum & 0xFFFF) + (sum >> 16);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint32_t>(sum + n);
 }
 

@@ -168,7 +168,9 @@ private:
   // File offset of `size` bytes at `rva` inside one section's raw data (or
   // the headers); raises EPeFormatError with `what` when they are not there.
   size_t RvaToOffset(uint32_t rva, uint32_t size, const char* what) const;
-  std::string BuildResourceSection(uint32_t sectionRva, uint32_t& contentSize) const;
+  // Appends the resource section content for address `sectionRva` to `out`
+  // (room reserved for `reserveAfter` more bytes); returns its size.
+  uint32_t BuildResourceSection(uint32_t sectionRva, std::string& out, uint64_t reserveAfter) const;
   // Section `index` holds the base relocations only, lies after the resource
   // section in memory and in the file, and none of its fixups reaches the
   // resource section: it can move behind new resources of any size.

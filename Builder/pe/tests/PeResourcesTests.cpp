@@ -431,6 +431,20 @@ TEST(PeChecksum, MatchesTheLinkersAndAPlainComputation) {
   // Odd lengths count the last byte as a low byte.
   std::string odd = linked + "\x7F";
   EXPECT_EQ(TPeImage::ComputeChecksum(odd), ReferenceChecksum(odd));
+  // The checksum field at any offset, odd ones included, and sums that fold
+  // to 0xFFFF (all bytes 0xFF).
+  for (uint32_t pe = 0x40; pe < 0x50; ++pe) {
+    for (size_t size : {size_t(pe + 92), size_t(pe + 93), size_t(300), size_t(301), size_t(4099)}) {
+      for (char fill : {'\xFF', '\0'}) {
+        std::string image = fill == '\0' ? Pattern(size, pe) : std::string(size, fill);
+        image[0] = 'M';
+        image[1] = 'Z';
+        SetU32(image, 0x3C, pe);
+        image.replace(pe, 4, std::string("PE\0\0", 4));
+        EXPECT_EQ(TPeImage::ComputeChecksum(image), ReferenceChecksum(image)) << pe << " " << size;
+      }
+    }
+  }
 }
 
 // ---- damaged input ----------------------------------------------------------------
