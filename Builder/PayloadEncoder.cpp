@@ -27,8 +27,9 @@ constexpr std::size_t kNoLookBytes = 1024;
 constexpr double kStoreFrom = 0.97;
 constexpr double kFastBelow = 0.125;
 
-// zlib levels (the coder without libdeflate, and large content).
-constexpr int kZlibLook = 1, kZlibFast = 6, kZlibThorough = 9;
+// zlib levels (the coder without libdeflate, and large content): its best
+// level costs little more than a fast one on redundant data.
+constexpr int kZlibLook = 1, kZlibFast = 9, kZlibThorough = 9;
 // zlib counts in 32-bit units: larger inputs are handed over in pieces.
 constexpr std::size_t kMaxFeed = UINT_MAX / 2;
 
