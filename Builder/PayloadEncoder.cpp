@@ -29,7 +29,7 @@ constexpr double kFastBelow = 0.125;
 
 // zlib levels (the coder without libdeflate, and large content): its best
 // level costs little more than a fast one on redundant data.
-constexpr int kZlibLook = 1, kZlibFast = 9, kZlibThorough = 9;
+constexpr int kZlibLook = 1, kZlibFast = 9, kZlibLazy = 9, kZlibThorough = 9;
 // zlib counts in 32-bit units: larger inputs are handed over in pieces.
 constexpr std::size_t kMaxFeed = UINT_MAX / 2;
 
@@ -39,7 +39,7 @@ constexpr std::size_t kMaxFeed = UINT_MAX / 2;
 }
 
 #ifdef NV_HAVE_LIBDEFLATE
-constexpr int kLook = 1, kFast = 6, kThorough = 10;
+constexpr int kLook = 1, kFast = 6, kLazy = 7, kThorough = 10;
 
 // One compressor per level and thread, made on first use.
 class TCompressors {
@@ -109,12 +109,7 @@ void Put16(std::string& out, unsigned v) {
 }
 
 void PutAdler(std::string& out, std::string_view plain) {
-  uLong adler = adler32(0, nullptr, 0);
-  for (std::size_t done = 0; done < plain.size();) {
-    std::size_t n = std::min(plain.size() - done, kMaxFeed);
-    adler = adler32(adler, reinterpret_cast<const Bytef*>(plain.data() + done), static_cast<uInt>(n));
-    done += n;
-  }
+  const uint32_t adler = libdeflate_adler32(1, plain.data(), plain.size());
   for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((adler >> shift) & 0xFF);
 }
 
@@ -188,6 +183,7 @@ int ZlibLevel(TRegionCoding coding) {
   switch (coding) {
     case TRegionCoding::Store: return 0;
     case TRegionCoding::Fast: return kZlibFast;
+    case TRegionCoding::Lazy: return kZlibLazy;
     default: return kZlibThorough;
   }
 }
@@ -252,10 +248,15 @@ std::vector<TRegion> PlanRegions(std::string_view plain) {
   if (plain.size() <= kNoLookBytes) return {{0, plain.size(), TRegionCoding::Thorough}};
   // Whole regions; the last one takes the rest (up to twice the unit).
   const std::size_t count = std::max<std::size_t>(1, plain.size() / kRegionBytes);
+  std::size_t thorough = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t offset = i * kRegionBytes;
     const std::size_t size = i + 1 < count ? kRegionBytes : plain.size() - offset;
-    const TRegionCoding coding = ClassOf(plain.substr(offset, size));
+    TRegionCoding coding = ClassOf(plain.substr(offset, size));
+    if (coding == TRegionCoding::Thorough) {
+      if (thorough >= kThoroughBytes) coding = TRegionCoding::Lazy;
+      else thorough += size;
+    }
     if (!plan.empty() && plan.back().Coding == coding)
       plan.back().Size += size;
     else
@@ -282,7 +283,11 @@ std::string DeflatePlanned(std::string_view plain, const std::vector<TRegion>& p
       AppendStored(out, data, plan[r].Size, final);
       continue;
     }
-    std::string raw = RawDeflate(data, plan[r].Size, plan[r].Coding == TRegionCoding::Fast ? kFast : kThorough);
+    const TRegionCoding coding = plan[r].Coding;
+    std::string raw = RawDeflate(data, plan[r].Size,
+                                 coding == TRegionCoding::Fast   ? kFast
+                                 : coding == TRegionCoding::Lazy ? kLazy
+                                                                 : kThorough);
     if (!final) OpenEnd(raw);
     out += raw;
   }

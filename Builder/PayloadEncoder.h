@@ -9,7 +9,9 @@
 // - highly redundant (long runs, repeated blocks): a fast level, which finds
 //   those matches as well as a slow one;
 // - everything else: the thorough level (near-optimal parsing where the
-//   library offers it).
+//   library offers it) for the first kThoroughBytes of such regions in a
+//   payload, a lazy level (about four times faster) after them, so that one
+//   very large file does not hold the whole build up.
 // Neighbouring regions of one class are coded together, so the coder keeps
 // its history across them. Each run of regions is deflated on its own and the
 // runs are joined into one stream: a compressed run's final block is made
@@ -24,7 +26,7 @@
 
 namespace nvbuilder {
 
-enum class TRegionCoding { Store, Fast, Thorough };
+enum class TRegionCoding { Store, Fast, Lazy, Thorough };
 
 struct TRegion {
   std::size_t Offset = 0, Size = 0;
@@ -33,6 +35,8 @@ struct TRegion {
 
 // The unit the content is classed in.
 constexpr std::size_t kRegionBytes = 512 * 1024;
+// Thorough coding per payload, in whole regions.
+constexpr std::size_t kThoroughBytes = std::size_t{4} << 20;
 
 // Runs of regions of one class covering `plain` in order, neighbours of
 // different classes; empty for empty content.

@@ -25,7 +25,7 @@ std::string RepeatedBlock(std::size_t n, uint32_t seed) {
 
 std::string Codings(const std::vector<TRegion>& plan) {
   std::string s;
-  for (const TRegion& r : plan) s += "SFT"[static_cast<int>(r.Coding)];
+  for (const TRegion& r : plan) s += "SFLT"[static_cast<int>(r.Coding)];
   return s;
 }
 
@@ -48,6 +48,15 @@ TEST(PayloadEncoder, RegionsAreClassedByTheirContent) {
   // About zlib's best level on the whole or smaller: the stored part costs
   // five bytes a block, and switching codings only a few bytes a run.
   EXPECT_LE(payload.size(), EncodePayload(plain).size() + plain.size() / 1000);
+}
+
+TEST(PayloadEncoder, ThoroughCodingIsBoundedPerPayload) {
+  std::string plain = test::TextBytes(kThoroughBytes + 2 * kRegionBytes + 5, 9);
+  auto plan = PlanRegions(plain);
+  EXPECT_EQ(Codings(plan), "TL");
+  ASSERT_EQ(plan.size(), 2u);
+  EXPECT_EQ(plan[0].Size, kThoroughBytes);
+  EXPECT_EQ(DecodePayload(PackPayload(plain)), plain);
 }
 
 TEST(PayloadEncoder, SmallAndEmptyContent) {
@@ -83,7 +92,7 @@ TEST(PayloadEncoder, AnyPlanGivesTheContentBack) {
     const int runs = 1 + static_cast<int>(rng() % 6);
     for (int r = 0; r < runs; ++r) {
       const std::size_t size = 1 + rng() % (r % 2 ? 40000 : 3000);
-      plan.push_back({total, size, static_cast<TRegionCoding>(rng() % 3)});
+      plan.push_back({total, size, static_cast<TRegionCoding>(rng() % 4)});
       total += size;
     }
     const std::string plain = source.substr(at, total);
