@@ -1,6 +1,7 @@
-// Packing of many payloads on several threads with the package codec. Each
-// source is read once and compressed by one worker; the results are in job
-// order, so the output does not depend on the number of threads.
+// Packing of many payloads on several threads with the packer
+// (PayloadEncoder.h). Each source is read once and compressed by one worker;
+// the results are in job order, so the output does not depend on the number
+// of threads.
 #pragma once
 
 #include <cstdint>
