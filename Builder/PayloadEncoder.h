@@ -36,7 +36,7 @@ struct TRegion {
 // The unit the content is classed in.
 constexpr std::size_t kRegionBytes = 512 * 1024;
 // Thorough coding per payload, in whole regions.
-constexpr std::size_t kThoroughBytes = std::size_t{4} << 20;
+constexpr std::size_t kThoroughBytes = std::size_t{3} << 20;
 
 // Runs of regions of one class covering `plain` in order, neighbours of
 // different classes; empty for empty content.
