@@ -7,7 +7,7 @@
 #include "BuilderText.h"
 #include "PackageFormat.h"
 #include "PackageWriter.h"
-#include "PayloadCodec.h"
+#include "PayloadEncoder.h"
 #include "ProductFace.h"
 #include "Progress.h"
 #include "Signing.h"
@@ -128,7 +128,7 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
   std::vector<std::pair<fs::path, const std::string*>> outputs;
   try {
     if (!fullPath.empty()) {
-      std::string projectPayload = EncodePayload(report.FullProjectXml);
+      std::string projectPayload = PackPayload(report.FullProjectXml);
       std::vector<TPackageResource> resources;
       resources.push_back({FullPackageMarker, &projectPayload});
       for (const auto& [name, payload] : report.Resources) resources.push_back({name, &payload});
@@ -139,7 +139,7 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       report.Resources[FullPackageMarker] = projectPayload;
     }
     if (!stubPath.empty()) {
-      std::string projectPayload = EncodePayload(report.StubProjectXml);
+      std::string projectPayload = PackPayload(report.StubProjectXml);
       std::vector<TPackageResource> resources;
       resources.push_back({OnlineStubMarker, &projectPayload});
       resources.push_back({info.IconResID, &report.Resources.at(info.IconResID)});

@@ -1,6 +1,7 @@
-// Packing of many payloads on several threads with the package codec. Each
-// source is read once and compressed by one worker; the results are in job
-// order, so the output does not depend on the number of threads.
+// Packing of many payloads on several threads with the packer
+// (PayloadEncoder.h). Each source is read once and compressed by one worker;
+// the results are in job order, so the output does not depend on the number
+// of threads.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +27,10 @@ struct TPackResult {
 // The worker count for a --jobs value of 0: the machine's cores.
 unsigned DefaultJobs();
 
-// Compresses every job with `threads` workers (at least 1). A failure (an
-// unreadable source) stops the remaining work and raises the error of the
-// lowest failing job, an EBuildError naming its file.
+// Compresses every job with `threads` workers (at least 1), the largest
+// first, each with PackPayload. A failure (an unreadable source) skips the
+// jobs after it in job order and raises the error of the lowest failing job,
+// an EBuildError naming its file.
 std::vector<TPackResult> CompressAll(std::vector<TPackJob>& jobs, unsigned threads, TProgress* progress);
 
 }  // namespace nvbuilder

@@ -1,7 +1,9 @@
 // The package container: every package resource and uninstall data file is
-// one zlib stream (level 9, 15-bit window, memory level 8, default strategy)
-// whose byte i, counted from the start of the payload, is XORed with
-// (i mod 255). Empty content is an empty payload and back.
+// one zlib stream (15-bit window) whose byte i, counted from the start of the
+// payload, is XORed with (i mod 255). Empty content is an empty payload and
+// back. The encoder here writes level 9, memory level 8, default strategy;
+// the builder's packer (Builder/PayloadEncoder.h) writes streams of its own
+// choice of blocks, which decode the same way.
 //
 // The streaming classes take their input in pieces of any size and hand their
 // output to a sink in pieces of at most the chunk size, so that a payload of

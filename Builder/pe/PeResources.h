@@ -8,10 +8,12 @@
 //
 // Layout of a saved image:
 // - The resource tree and all resource data are written into one new section
-//   ".rsrc" placed after every other section. When the existing resource
-//   section is already the last section (and nothing else lives in it) it is
-//   replaced in place; otherwise it stays where it is, unused, renamed
-//   ".rsrcold", so that no tool picks it by name.
+//   ".rsrc". When the existing resource section is the last section (and
+//   nothing else lives in it) it is replaced in place; so it is when only the
+//   base-relocation section ".reloc" follows it (as linkers lay images out),
+//   which then moves, unchanged, behind the new resources. Otherwise the new
+//   section goes after every other section and the old one stays where it
+//   is, unused, renamed ".rsrcold", so that no tool picks it by name.
 // - Bytes after the last section (an overlay, a COFF symbol table) are kept
 //   after the new section; the COFF symbol table pointer and the file offsets
 //   of debug directory entries are moved with them.
@@ -166,6 +168,12 @@ private:
   // File offset of `size` bytes at `rva` inside one section's raw data (or
   // the headers); raises EPeFormatError with `what` when they are not there.
   size_t RvaToOffset(uint32_t rva, uint32_t size, const char* what) const;
-  std::string BuildResourceSection(uint32_t sectionRva, uint32_t& contentSize) const;
+  // Appends the resource section content for address `sectionRva` to `out`
+  // (room reserved for `reserveAfter` more bytes); returns its size.
+  uint32_t BuildResourceSection(uint32_t sectionRva, std::string& out, uint64_t reserveAfter) const;
+  // Section `index` holds the base relocations only, lies after the resource
+  // section in memory and in the file, and none of its fixups reaches the
+  // resource section: it can move behind new resources of any size.
+  bool MovableRelocations(size_t index) const;
   void Insert(TPeResourceEntry entry);
 };

@@ -34,14 +34,20 @@ std::map<Key, std::string> Model(const TPeImage& image) {
   return m;
 }
 
-// Layout rules a loader and a signing tool rely on.
+// Layout rules a loader and a signing tool rely on. The resources are the
+// last section, or followed only by the base relocations.
 void ExpectSoundLayout(const std::string& out) {
   Headers h(out);
   ASSERT_FALSE(h.Sections.empty());
   const Section& last = h.Sections.back();
-  EXPECT_EQ(last.Name, ".rsrc");
-  EXPECT_EQ(h.DirRva(2, out), last.VirtualAddress);
-  EXPECT_EQ(h.DirSize(2, out), last.VirtualSize);
+  const bool relocLast = last.Name == ".reloc" && h.Sections.size() >= 2;
+  const Section& rsrc = relocLast ? h.Sections[h.Sections.size() - 2] : last;
+  EXPECT_EQ(rsrc.Name, ".rsrc");
+  EXPECT_EQ(h.DirRva(2, out), rsrc.VirtualAddress);
+  EXPECT_EQ(h.DirSize(2, out), rsrc.VirtualSize);
+  if (relocLast) {
+    EXPECT_EQ(h.DirRva(5, out), last.VirtualAddress);
+  }
   EXPECT_EQ(h.SizeOfImage, (last.VirtualAddress + last.VirtualSize + h.SectionAlignment - 1) / h.SectionAlignment *
                                h.SectionAlignment);
   EXPECT_LE(h.Sections.front().HeaderOffset + 40 * h.Sections.size(), h.SizeOfHeaders);
@@ -63,6 +69,14 @@ void ExpectSoundLayout(const std::string& out) {
 }
 
 std::string Fixture(const char* name) { return ReadAll(FixturePath(name)); }
+
+// The image with its last section renamed, so that the writer does not move
+// it (a ".reloc" after the resources would otherwise make room for them).
+std::string PinLastSection(std::string b) {
+  Headers h(b);
+  std::memcpy(b.data() + h.Sections.back().HeaderOffset, ".pinned", 8);
+  return b;
+}
 
 // File offset of the root resource directory.
 size_t ResourceRoot(const std::string& b) {
@@ -126,8 +140,35 @@ TEST(PeSave, UnchangedSaveKeepsEveryResourceAndAValidLayout) {
       EXPECT_EQ(a.CodePage, b.CodePage);
       EXPECT_EQ(a.Data, b.Data);
     }
-    // The first save appends a section and keeps the old one, renamed.
     Headers before(original), after(out);
+    if (before.Sections.back().Name == ".reloc") {
+      // Only the relocations follow the resources (fixture32): the new
+      // resources take the old section's place and the relocations, their
+      // bytes unchanged, move behind them; no section is added.
+      ASSERT_EQ(after.Sections.size(), before.Sections.size());
+      const size_t r = before.Sections.size() - 2;
+      EXPECT_EQ(after.Sections[r].Name, ".rsrc");
+      EXPECT_EQ(after.Sections[r].VirtualAddress, before.Sections[r].VirtualAddress);
+      EXPECT_EQ(after.Sections[r].PointerToRawData % 4096, 0u);
+      const Section& s = before.Sections.back();
+      const Section& t = after.Sections.back();
+      EXPECT_EQ(t.Name, ".reloc");
+      EXPECT_GE(t.VirtualAddress, after.Sections[r].VirtualAddress + after.Sections[r].VirtualSize);
+      EXPECT_EQ(after.DirSize(5, out), before.DirSize(5, original));
+      ASSERT_EQ(s.SizeOfRawData, t.SizeOfRawData);
+      EXPECT_EQ(original.compare(s.PointerToRawData, s.SizeOfRawData, out, t.PointerToRawData, t.SizeOfRawData), 0);
+      for (size_t i = 0; i < r; ++i) {
+        const Section& a = before.Sections[i];
+        const Section& b = after.Sections[i];
+        EXPECT_EQ(a.VirtualAddress, b.VirtualAddress);
+        ASSERT_EQ(a.SizeOfRawData, b.SizeOfRawData);
+        EXPECT_EQ(original.compare(a.PointerToRawData, a.SizeOfRawData, out, b.PointerToRawData, b.SizeOfRawData), 0)
+            << a.Name;
+      }
+      continue;
+    }
+    // Other sections follow the resources (fixture64's debug sections): the
+    // first save appends a section and keeps the old one, renamed.
     EXPECT_EQ(after.Sections.size(), before.Sections.size() + 1);
     EXPECT_EQ(std::count_if(after.Sections.begin(), after.Sections.end(),
                             [](const Section& s) { return s.Name == ".rsrc"; }),
@@ -144,6 +185,33 @@ TEST(PeSave, UnchangedSaveKeepsEveryResourceAndAValidLayout) {
       EXPECT_EQ(original.compare(s.PointerToRawData, s.SizeOfRawData, out, t.PointerToRawData, t.SizeOfRawData), 0)
           << s.Name;
     }
+  }
+}
+
+TEST(PeSave, RelocationsThatCannotMoveStayWhereTheyAre) {
+  // A fixup inside the resource section, or another directory pointing into
+  // the relocations: the old resources stay as ".rsrcold", the relocations
+  // in place, and the new resources go after them.
+  const std::string original = Fixture("fixture32.exe");
+  const Headers h(original);
+  ASSERT_EQ(h.Sections.back().Name, ".reloc");
+  const Section& rsrc = h.Sections[h.Sections.size() - 2];
+  const Section& reloc = h.Sections.back();
+  std::string fixupInResources = original, directoryInRelocations = original;
+  SetU32(fixupInResources, reloc.PointerToRawData, rsrc.VirtualAddress);  // the first block's page
+  SetU32(directoryInRelocations, h.Dirs + 8 * 13, reloc.VirtualAddress);  // delay-load imports
+  SetU32(directoryInRelocations, h.Dirs + 8 * 13 + 4, 8);
+  for (const std::string& bytes : {fixupInResources, directoryInRelocations}) {
+    TPeImage image = TPeImage::Parse(bytes);
+    image.SetRcData(kGuidAW, Pattern(9000, 4));
+    const std::string out = image.Save();
+    ExpectSoundLayout(out);
+    const Headers after(out);
+    ASSERT_EQ(after.Sections.size(), h.Sections.size() + 1);
+    EXPECT_EQ(after.Sections[h.Sections.size() - 2].Name, ".rsrcold");
+    EXPECT_EQ(after.Sections[h.Sections.size() - 1].VirtualAddress, reloc.VirtualAddress);
+    EXPECT_EQ(after.DirRva(5, out), reloc.VirtualAddress);
+    EXPECT_EQ(TPeImage::Parse(out).FindResource(PE_RT_RCDATA, kGuidAW)->Data, Pattern(9000, 4));
   }
 }
 
@@ -203,7 +271,7 @@ TEST(PeSave, ImageWithoutResourcesGetsAResourceSection) {
 TEST(PeSave, GrowsFullHeadersAndMovesTheSectionData) {
   for (const char* name : {"fixture64.exe", "fixture32.exe"}) {
     SCOPED_TRACE(name);
-    std::string crowded = CrowdHeaders(Fixture(name));
+    std::string crowded = CrowdHeaders(PinLastSection(Fixture(name)));
     Headers before(crowded);
     ASSERT_GT(before.Sections.back().HeaderOffset + 80, before.SizeOfHeaders);
     TPeImage image = TPeImage::Parse(crowded);
@@ -363,6 +431,20 @@ TEST(PeChecksum, MatchesTheLinkersAndAPlainComputation) {
   // Odd lengths count the last byte as a low byte.
   std::string odd = linked + "\x7F";
   EXPECT_EQ(TPeImage::ComputeChecksum(odd), ReferenceChecksum(odd));
+  // The checksum field at any offset, odd ones included, and sums that fold
+  // to 0xFFFF (all bytes 0xFF).
+  for (uint32_t pe = 0x40; pe < 0x50; ++pe) {
+    for (size_t size : {size_t(pe + 92), size_t(pe + 93), size_t(300), size_t(301), size_t(4099)}) {
+      for (char fill : {'\xFF', '\0'}) {
+        std::string image = fill == '\0' ? Pattern(size, pe) : std::string(size, fill);
+        image[0] = 'M';
+        image[1] = 'Z';
+        SetU32(image, 0x3C, pe);
+        image.replace(pe, 4, std::string("PE\0\0", 4));
+        EXPECT_EQ(TPeImage::ComputeChecksum(image), ReferenceChecksum(image)) << pe << " " << size;
+      }
+    }
+  }
 }
 
 // ---- damaged input ----------------------------------------------------------------
