@@ -18,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seeds="$here/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check,utf8_text,license_text,command_line}
+mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check,utf8_text,license_text,command_line,pack_payload}
 
 # Packages of the example product on the 32-bit test program, and the
 # project each carries (as "setup-builder inspect" shows it).
@@ -73,5 +73,11 @@ printf '\xef\xbb\xbfline one\rline two\n\nend' > "$seeds/license_text/utf8-bom.t
 # an argument, a tab, an unclosed quote.
 printf '"C:\\Program Files\\Setup.exe" /Silent' | iconv -t UTF-16LE > "$seeds/command_line/silent.bin"
 printf 'setup_77.exe "a b"c"" \t /Auto "' | iconv -t UTF-16LE > "$seeds/command_line/quotes.bin"
+# Content for the packer (a first byte that chooses the plan): the example's
+# agreement and picture, zeros, and the three of them one after the other.
+{ printf '\x01'; cat "$demo/license.txt"; } > "$seeds/pack_payload/license.bin"
+{ printf '\x02'; cat "$demo/icon.png"; } > "$seeds/pack_payload/icon.bin"
+{ printf '\x07'; head -c 3000 /dev/zero; } > "$seeds/pack_payload/zeros.bin"
+{ printf '\x0c'; cat "$demo/license.txt" "$demo/icon.png"; head -c 3000 /dev/zero; } > "$seeds/pack_payload/mixed.bin"
 echo "make-seeds.sh: seeds in $seeds"
 find "$seeds" -type f | sort | xargs ls -l | awk '{print "  " $5 "\t" $9}'
