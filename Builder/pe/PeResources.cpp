@@ -574,8 +574,11 @@ std::string TPeImage::Save() const {
     for (size_t i = 0; i < count; ++i) {
       if (static_cast<int>(i) == FResourceSection) continue;
       const TSection& s = FSections[i];
+      // After it, or with raw data that runs into its raw data (which the
+      // new resources would overwrite).
       const bool after = s.VirtualAddress >= r.VirtualAddress ||
-                         (s.SizeOfRawData != 0 && r.SizeOfRawData != 0 && s.PointerToRawData >= r.PointerToRawData);
+                         (s.SizeOfRawData != 0 && r.SizeOfRawData != 0 &&
+                          uint64_t(s.PointerToRawData) + s.SizeOfRawData > r.PointerToRawData);
       if (!after) continue;
       if (tail < 0 && MovableRelocations(i)) {
         tail = static_cast<int>(i);
