@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <limits>
 
 #include "NvExceptions.h"
@@ -306,10 +307,24 @@ bool StartsText(const std::wstring& prefix, const std::wstring& s) {
 
 // ---- numbers as text ---------------------------------------------------------------
 
+namespace {
+
+// Digits of value in base 10 or 16 (upper-case), most significant first.
+std::wstring UnsignedText(uint64_t value, unsigned base) {
+  wchar_t buf[24];
+  wchar_t* p = buf + 24;
+  do {
+    *--p = L"0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value);
+  return std::wstring(p, buf + 24);
+}
+
+}  // namespace
+
 std::wstring IntToStr(int64_t value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
-  return AsciiToWide(buf);
+  if (value >= 0) return UnsignedText(static_cast<uint64_t>(value), 10);
+  return L"-" + UnsignedText(0 - static_cast<uint64_t>(value), 10);
 }
 
 bool TryStrToInt(const std::wstring& s, int32_t& value) {
@@ -331,10 +346,12 @@ std::wstring FloatToStr(double value) {
   if (std::isnan(value)) return L"NAN";
   if (std::isinf(value)) return value < 0 ? L"-INF" : L"INF";
   if (value == 0) return L"0";
-  // Fifteen significant digits: d.dddddddddddddde±x.
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", value);
-  std::string text(buf);
+  // Fifteen significant digits: d.dddddddddddddde±x. The wide form of the
+  // formatter is the one the programs carry anyway.
+  wchar_t buf[64];
+  std::swprintf(buf, 64, L"%.14e", value);
+  std::string text;
+  for (const wchar_t* p = buf; *p; ++p) text += static_cast<char>(*p);
   bool negative = text[0] == '-';
   if (negative) text.erase(0, 1);
   std::size_t epos = text.find('e');
@@ -417,9 +434,7 @@ std::wstring Format(const std::wstring& format, std::initializer_list<TFormatArg
       if (const auto* text = std::get_if<std::wstring>(&arg)) {
         out += *text;
       } else {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(std::get<int64_t>(arg)));
-        out += AsciiToWide(buf);
+        out += UnsignedText(static_cast<uint64_t>(std::get<int64_t>(arg)), 16);
       }
     } else {
       out += L'%';

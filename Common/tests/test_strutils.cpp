@@ -156,7 +156,10 @@ TEST(IntegerText, Int64Range) {
   EXPECT_TRUE(TryStrToInt64(L"9223372036854775807", v));
   EXPECT_EQ(v, INT64_MAX);
   EXPECT_EQ(IntToStr(INT64_MIN), L"-9223372036854775808");
+  EXPECT_EQ(IntToStr(INT64_MAX), L"9223372036854775807");
   EXPECT_EQ(IntToStr(0), L"0");
+  EXPECT_EQ(IntToStr(-7), L"-7");
+  EXPECT_EQ(IntToStr(1000000), L"1000000");
 }
 
 TEST(IntegerText, StrToIntRaisesConvertError) {
@@ -227,6 +230,12 @@ TEST(Formatting, FillsPlaceholdersInOrder) {
             L"Assertion failure (Common\\NvXmlUtils, line 469)");
   EXPECT_EQ(Format(L"100%% of %d", {int64_t(-3)}), L"100% of -3");
   EXPECT_EQ(Format(L"rcode=%s", {std::wstring(L"\u4e2d")}), L"rcode=\u4e2d");
+}
+
+TEST(Formatting, HexPlaceholderIsUpperCaseTwosComplement) {
+  EXPECT_EQ(Format(L"0x%x %X %x", {int64_t(0x8007000E), int64_t(0), int64_t(-1)}),
+            L"0x8007000E 0 FFFFFFFFFFFFFFFF");
+  EXPECT_EQ(Format(L"%X", {std::wstring(L"text")}), L"text");
 }
 
 TEST(Formatting, MissingArgumentLeavesPlaceholderEmpty) {
