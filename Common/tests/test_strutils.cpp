@@ -235,7 +235,9 @@ TEST(FloatText, RoundsLikePrintfAcrossTheWholeRange) {
     if (!std::isfinite(x) || x == 0) continue;
     ASSERT_EQ(FloatToStr(x), FloatTextByPrintf(x)) << bits;
     double y = static_cast<double>(static_cast<int64_t>(bits >> 11) % 100000000000000000LL) / 1000;
-    if (y != 0) ASSERT_EQ(FloatToStr(y), FloatTextByPrintf(y)) << y;
+    if (y != 0) {
+      ASSERT_EQ(FloatToStr(y), FloatTextByPrintf(y)) << y;
+    }
   }
 }
 
