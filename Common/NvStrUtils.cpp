@@ -327,6 +327,12 @@ std::wstring IntToStr(int64_t value) {
   return L"-" + UnsignedText(0 - static_cast<uint64_t>(value), 10);
 }
 
+std::wstring IntToHex(uint64_t value, int digits) {
+  std::wstring text = UnsignedText(value, 16);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<std::size_t>(digits) - text.size(), L'0');
+  return text;
+}
+
 bool TryStrToInt(const std::wstring& s, int32_t& value) {
   int64_t v;
   if (!ParseInteger(s, 32, v)) return false;

@@ -281,6 +281,13 @@ TEST(Formatting, FillsPlaceholdersInOrder) {
   EXPECT_EQ(Format(L"rcode=%s", {std::wstring(L"\u4e2d")}), L"rcode=\u4e2d");
 }
 
+TEST(IntegerText, HexTextIsUpperCaseAndPadded) {
+  EXPECT_EQ(IntToHex(0x8007000E, 8), L"8007000E");
+  EXPECT_EQ(IntToHex(0x2A, 8), L"0000002A");
+  EXPECT_EQ(IntToHex(0, 0), L"0");
+  EXPECT_EQ(IntToHex(UINT64_MAX, 4), L"FFFFFFFFFFFFFFFF");
+}
+
 TEST(Formatting, HexPlaceholderIsUpperCaseTwosComplement) {
   EXPECT_EQ(Format(L"0x%x %X %x", {int64_t(0x8007000E), int64_t(0), int64_t(-1)}),
             L"0x8007000E 0 FFFFFFFFFFFFFFFF");
