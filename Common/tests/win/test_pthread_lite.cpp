@@ -36,24 +36,27 @@ void Fail(const char* test, int line, const std::string& what) {
     if (!((a) == (b))) Fail(__func__, __LINE__, std::string(#a " == " #b " does not hold"));     \
   } while (0)
 
+struct TThreadArg {
+  const std::function<void(int)>* Body;
+  int Index;
+  HANDLE Go;
+};
+
+DWORD WINAPI ThreadStart(void* p) {
+  auto* a = static_cast<TThreadArg*>(p);
+  WaitForSingleObject(a->Go, INFINITE);
+  (*a->Body)(a->Index);
+  return 0;
+}
+
 // Runs body(i) on `count` threads that start together; waits for all.
 void RunThreads(int count, const std::function<void(int)>& body) {
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct TArg {
-    const std::function<void(int)>* Body;
-    int Index;
-    HANDLE Go;
-  };
-  std::vector<TArg> args(count);
+  std::vector<TThreadArg> args(count);
   std::vector<HANDLE> threads;
   for (int i = 0; i < count; ++i) {
     args[i] = {&body, i, go};
-    HANDLE t = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-      auto* a = static_cast<TArg*>(p);
-      WaitForSingleObject(a->Go, INFINITE);
-      (*a->Body)(a->Index);
-      return 0;
-    }, &args[i], 0, nullptr);
+    HANDLE t = CreateThread(nullptr, 0, ThreadStart, &args[i], 0, nullptr);
     if (!t) {
       Fail(__func__, __LINE__, "CreateThread failed");
       continue;
