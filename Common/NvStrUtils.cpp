@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "NvExceptions.h"
 #include "NvSysUtils.h"
@@ -306,10 +307,30 @@ bool StartsText(const std::wstring& prefix, const std::wstring& s) {
 
 // ---- numbers as text ---------------------------------------------------------------
 
+namespace {
+
+// Digits of value in base 10 or 16 (upper-case), most significant first.
+std::wstring UnsignedText(uint64_t value, unsigned base) {
+  wchar_t buf[24];
+  wchar_t* p = buf + 24;
+  do {
+    *--p = L"0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value);
+  return std::wstring(p, buf + 24);
+}
+
+}  // namespace
+
 std::wstring IntToStr(int64_t value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
-  return AsciiToWide(buf);
+  if (value >= 0) return UnsignedText(static_cast<uint64_t>(value), 10);
+  return L"-" + UnsignedText(0 - static_cast<uint64_t>(value), 10);
+}
+
+std::wstring IntToHex(uint64_t value, int digits) {
+  std::wstring text = UnsignedText(value, 16);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<std::size_t>(digits) - text.size(), L'0');
+  return text;
 }
 
 bool TryStrToInt(const std::wstring& s, int32_t& value) {
@@ -327,21 +348,115 @@ int32_t StrToInt(const std::wstring& s) {
   return v;
 }
 
+namespace {
+
+// A non-negative integer of any size, little-endian in 32-bit limbs; just
+// what exact decimal conversion of a double needs.
+class TBigNat {
+public:
+  explicit TBigNat(uint64_t v) {
+    FLimbs.push_back(static_cast<uint32_t>(v));
+    if (v >> 32) FLimbs.push_back(static_cast<uint32_t>(v >> 32));
+  }
+  void MulSmall(uint32_t factor) {
+    uint64_t carry = 0;
+    for (uint32_t& limb : FLimbs) {
+      uint64_t x = static_cast<uint64_t>(limb) * factor + carry;
+      limb = static_cast<uint32_t>(x);
+      carry = x >> 32;
+    }
+    if (carry) FLimbs.push_back(static_cast<uint32_t>(carry));
+  }
+  void ShiftLeft(int bits) {
+    for (; bits >= 16; bits -= 16) MulSmall(1u << 16);
+    if (bits) MulSmall(1u << bits);
+  }
+  // this -= other; requires this >= other.
+  void Subtract(const TBigNat& other) {
+    int64_t borrow = 0;
+    for (std::size_t i = 0; i < FLimbs.size(); ++i) {
+      int64_t x = static_cast<int64_t>(FLimbs[i]) - (i < other.FLimbs.size() ? other.FLimbs[i] : 0) - borrow;
+      borrow = x < 0;
+      FLimbs[i] = static_cast<uint32_t>(x + (borrow << 32));
+    }
+    Trim();
+  }
+  int Compare(const TBigNat& other) const {
+    if (FLimbs.size() != other.FLimbs.size()) return FLimbs.size() < other.FLimbs.size() ? -1 : 1;
+    for (std::size_t i = FLimbs.size(); i-- > 0;)
+      if (FLimbs[i] != other.FLimbs[i]) return FLimbs[i] < other.FLimbs[i] ? -1 : 1;
+    return 0;
+  }
+
+private:
+  void Trim() {
+    while (FLimbs.size() > 1 && FLimbs.back() == 0) FLimbs.pop_back();
+  }
+  std::vector<uint32_t> FLimbs;
+};
+
+// The first `count` significant decimal digits of a finite value > 0,
+// correctly rounded (ties to even) as printf's %e does, and the decimal
+// exponent of the first: value ~ d.ddd x 10^exponent.
+std::string ScientificDigits(double value, int count, int& exponent) {
+  int e2 = 0;
+  double fraction = std::frexp(value, &e2);
+  TBigNat num(static_cast<uint64_t>(std::ldexp(fraction, 53)));
+  TBigNat den(1);
+  e2 -= 53;  // value = num * 2^e2 exactly
+  if (e2 > 0) num.ShiftLeft(e2);
+  else den.ShiftLeft(-e2);
+  // Scale so that den <= num < 10 * den.
+  exponent = 0;
+  for (;;) {
+    TBigNat ten = den;
+    ten.MulSmall(10);
+    if (num.Compare(ten) < 0) break;
+    den = ten;
+    ++exponent;
+  }
+  while (num.Compare(den) < 0) {
+    num.MulSmall(10);
+    --exponent;
+  }
+  std::string digits;
+  for (int i = 0; i < count; ++i) {
+    char d = '0';
+    while (num.Compare(den) >= 0) {
+      num.Subtract(den);
+      ++d;
+    }
+    digits += d;
+    num.MulSmall(10);
+  }
+  // num is now ten times the remainder: compare the remainder with den / 2.
+  TBigNat half = den;
+  half.MulSmall(5);
+  int c = num.Compare(half);
+  if (c > 0 || (c == 0 && (digits.back() - '0') % 2 == 1)) {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i > 0) {
+      ++digits[i - 1];
+    } else {
+      digits.insert(digits.begin(), '1');
+      digits.pop_back();
+      ++exponent;
+    }
+  }
+  return digits;
+}
+
+}  // namespace
+
 std::wstring FloatToStr(double value) {
   if (std::isnan(value)) return L"NAN";
   if (std::isinf(value)) return value < 0 ? L"-INF" : L"INF";
   if (value == 0) return L"0";
-  // Fifteen significant digits: d.dddddddddddddde±x.
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", value);
-  std::string text(buf);
-  bool negative = text[0] == '-';
-  if (negative) text.erase(0, 1);
-  std::size_t epos = text.find('e');
-  int exponent = std::atoi(text.c_str() + epos + 1);
-  std::string digits;
-  for (std::size_t i = 0; i < epos; ++i)
-    if (text[i] != '.') digits += text[i];
+  bool negative = value < 0;
+  // Fifteen significant digits.
+  int exponent = 0;
+  std::string digits = ScientificDigits(negative ? -value : value, 15, exponent);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
   std::string out = negative ? "-" : "";
   if (exponent >= 15 || exponent <= -5) {
@@ -417,9 +532,7 @@ std::wstring Format(const std::wstring& format, std::initializer_list<TFormatArg
       if (const auto* text = std::get_if<std::wstring>(&arg)) {
         out += *text;
       } else {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(std::get<int64_t>(arg)));
-        out += AsciiToWide(buf);
+        out += UnsignedText(static_cast<uint64_t>(std::get<int64_t>(arg)), 16);
       }
     } else {
       out += L'%';

@@ -4,9 +4,9 @@
 #include <windows.h>
 #else
 #include <cstring>
+#endif
 
 #include "NvSysUtils.h"
-#endif
 
 std::wstring SystemErrorText(unsigned long code, const void* messageModule) {
   std::wstring text;
@@ -28,5 +28,5 @@ std::wstring SystemErrorText(unsigned long code, const void* messageModule) {
 
 std::wstring SysErrorMessage(unsigned long code) {
   std::wstring text = SystemErrorText(code);
-  return text.empty() ? L"System error " + std::to_wstring(code) : text;
+  return text.empty() ? L"System error " + IntToStr(static_cast<int64_t>(code)) : text;
 }

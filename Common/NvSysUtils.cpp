@@ -7,7 +7,6 @@
 
 #include "NvExceptions.h"
 #include "NvTypInfo.h"
-#include "NvZlibStream.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -57,40 +56,6 @@ std::wstring TNvStrfn::NewGuidString() {
 }
 
 // ---- zlib ----------------------------------------------------------------------
-
-namespace {
-
-// Runs one whole-buffer conversion of source into dest. The source is read
-// before the destination is emptied, so that one stream may serve as both; on
-// failure the destination is left empty.
-template <typename TConvert>
-void ConvertStream(TMemoryStream* source, TMemoryStream* dest, TConvert convert) {
-  source->SetPosition(source->Size());
-  std::string output;
-  try {
-    const std::string& input = source->Bytes();
-    if (!input.empty()) output = convert(input.data(), input.size());
-  } catch (...) {
-    dest->Clear();
-    throw;
-  }
-  dest->Clear();
-  dest->Write(output);
-}
-
-}  // namespace
-
-void TNvSysfn::CompressStream(TMemoryStream* source, TMemoryStream* dest) {
-  NV_ASSERT(source != nullptr, L"Common\\NvSysUtils", 3090);
-  NV_ASSERT(dest != nullptr, L"Common\\NvSysUtils", 3091);
-  ConvertStream(source, dest, [](const char* data, std::size_t size) { return ZlibCompress(data, size, 9); });
-}
-
-void TNvSysfn::DecompressStream(TMemoryStream* source, TMemoryStream* dest) {
-  NV_ASSERT(source != nullptr, L"Common\\NvSysUtils", 3174);
-  NV_ASSERT(dest != nullptr, L"Common\\NvSysUtils", 3175);
-  ConvertStream(source, dest, [](const char* data, std::size_t size) { return ZlibDecompress(data, size); });
-}
 
 // ---- console and run-time facts ---------------------------------------------
 

@@ -43,6 +43,8 @@ bool StartsText(const std::wstring& prefix, const std::wstring& s);  // ignoring
 
 // ---- numbers as text ---------------------------------------------------------
 std::wstring IntToStr(int64_t value);
+// Upper-case hexadecimal digits, zero-padded to at least `digits`.
+std::wstring IntToHex(uint64_t value, int digits);
 // Decimal (optional sign, optional leading blanks) or hexadecimal with "$" or
 // "0x"; the whole text must be a number that fits the type.
 bool TryStrToInt(const std::wstring& s, int32_t& value);

@@ -1,5 +1,5 @@
-// Object persistence driven by the published-property tables: XML, JSON,
-// deep copy, cloning and comparison.
+// Object persistence driven by the published-property tables: XML, deep
+// copy, cloning and comparison (the JSON form is in NvJsonPersistent.cpp).
 #include "NvXmlPersistent.h"
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
+#include "NvPersistentProps.h"
 #include "NvSysUtils.h"
 #include "NvXmlUtils.h"
 
@@ -14,10 +15,15 @@ namespace {
 
 const wchar_t* const kSource = L"Common\\NvXmlUtils";
 
-[[noreturn]] void KindAssertion(const TPropInfo& prop, int line) {
+}  // namespace
+
+namespace nvpersist {
+
+void KindAssertion(const TPropInfo& prop, int line) {
   NvAssertFailed(AsciiToWide(prop.TypeName), kSource, line);
 }
 
+namespace {
 
 const TPropInfo* FindProp(const TPropList& props, const std::string& name) {
   for (const auto& p : props)
@@ -25,9 +31,13 @@ const TPropInfo* FindProp(const TPropList& props, const std::string& name) {
   return nullptr;
 }
 
+}  // namespace
+
 TPersistent* SubObject(const TPropInfo& prop, const TPersistent& owner) {
   return prop.Object ? prop.Object(owner) : nullptr;
 }
+
+namespace {
 
 // ---- value text of enumerations and sets ------------------------------------------------
 
@@ -74,7 +84,8 @@ int64_t TextToSet(const TPropInfo& prop, const std::wstring& text) {
   return static_cast<int64_t>(bits);
 }
 
-// The text form of a property value: names for enumerations and sets.
+}  // namespace
+
 std::wstring ValueText(const TPropInfo& prop, const TPropValue& v) {
   switch (prop.Kind) {
     case TTypeKind::tkEnumeration: return EnumToText(prop, v.Ord);
@@ -87,7 +98,6 @@ std::wstring ValueText(const TPropInfo& prop, const TPropValue& v) {
   }
 }
 
-// Sets an enumeration from its name: an empty name leaves it unchanged.
 void SetEnumFromText(const TPropInfo& prop, TPersistent& object, const std::wstring& text) {
   if (text.empty()) return;
   TPropValue v;
@@ -107,9 +117,9 @@ void SetTextValue(const TPropInfo& prop, TPersistent& object, const std::wstring
   prop.Set(object, v);
 }
 
-std::string JsonString(const std::wstring& text) { return Utf8Encode(text); }
+}  // namespace nvpersist
 
-}  // namespace
+using namespace nvpersist;
 
 // ---- the general persistent base ---------------------------------------------------------
 
@@ -397,107 +407,6 @@ void TXmlPersistent::SaveToFile(const std::wstring& fileName, int options) const
   WriteFileBytes(fileName, stream.Bytes());
 }
 
-// ---- JSON ----------------------------------------------------------------------------------
-
-void TXmlPersistent::SaveToJson(nlohmann::json& json, int options) const {
-  if (!json.is_object()) json = nlohmann::json::object();
-  for (const TPropInfo& prop : Props()) {
-    if (!prop.HasReader()) continue;
-    switch (prop.Kind) {
-      case TTypeKind::tkInteger:
-      case TTypeKind::tkChar:
-      case TTypeKind::tkWChar:
-      case TTypeKind::tkInt64:
-        json[prop.Name] = prop.Get(*this).Ord;
-        break;
-      case TTypeKind::tkFloat:
-        json[prop.Name] = prop.Get(*this).Float;
-        break;
-      case TTypeKind::tkEnumeration:
-      case TTypeKind::tkSet:
-      case TTypeKind::tkString:
-      case TTypeKind::tkLString:
-      case TTypeKind::tkWString:
-        json[prop.Name] = JsonString(ValueText(prop, prop.Get(*this)));
-        break;
-      case TTypeKind::tkClass: {
-        auto* sub = dynamic_cast<TXmlPersistent*>(SubObject(prop, *this));
-        if (!sub) break;
-        nlohmann::json member = nlohmann::json::object();
-        sub->SaveToJson(member, options);
-        json[prop.Name] = std::move(member);
-        break;
-      }
-      case TTypeKind::tkMethod:
-        break;
-      default:
-        KindAssertion(prop, 3072);
-    }
-  }
-}
-
-void TXmlPersistent::LoadFromJson(const nlohmann::json& json, int options) {
-  if (!json.is_object()) return;
-  for (const TPropInfo& prop : Props()) {
-    auto it = json.find(prop.Name);
-    if (it == json.end()) continue;
-    const nlohmann::json& member = *it;
-    if (prop.Kind == TTypeKind::tkClass) {
-      if (auto* sub = dynamic_cast<TXmlPersistent*>(SubObject(prop, *this))) sub->LoadFromJson(member, options);
-      continue;
-    }
-    if (!prop.HasWriter()) continue;
-    switch (prop.Kind) {
-      case TTypeKind::tkInteger:
-      case TTypeKind::tkChar:
-      case TTypeKind::tkWChar:
-      case TTypeKind::tkInt64:
-        if (member.is_number()) {
-          TPropValue v;
-          if (member.is_number_float()) {
-            double d = member.get<double>();
-            // A float member converts only when it is a whole number in range.
-            if (!(d >= -9.2233720368547758e18 && d < 9.2233720368547758e18) || d != static_cast<double>(static_cast<int64_t>(d))) break;
-            v.Ord = static_cast<int64_t>(d);
-          } else {
-            v.Ord = member.get<int64_t>();
-          }
-          if (prop.Kind == TTypeKind::tkInteger && (v.Ord < INT32_MIN || v.Ord > INT32_MAX)) break;
-          prop.Set(*this, v);
-        }
-        break;
-      case TTypeKind::tkFloat:
-        if (member.is_number()) {
-          TPropValue v;
-          v.Float = member.get<double>();
-          prop.Set(*this, v);
-        }
-        break;
-      case TTypeKind::tkEnumeration:
-        if (member.is_string()) SetEnumFromText(prop, *this, Utf8Decode(member.get<std::string>()));
-        break;
-      case TTypeKind::tkSet:
-        if (member.is_string()) SetSetFromText(prop, *this, Utf8Decode(member.get<std::string>()));
-        break;
-      case TTypeKind::tkString:
-      case TTypeKind::tkLString:
-      case TTypeKind::tkWString:
-        if (member.is_string()) SetTextValue(prop, *this, Utf8Decode(member.get<std::string>()));
-        break;
-      case TTypeKind::tkMethod:
-        break;
-      default:
-        KindAssertion(prop, 2340);
-    }
-  }
-}
-
-void TXmlPersistent::SaveToJsonFile(const std::wstring& fileName, int options) const {
-  nlohmann::json json = nlohmann::json::object();
-  SaveToJson(json, options);
-  WriteFileBytes(fileName, json.dump(4, ' ', true));
-}
-
 // ---- TXmlObjectList ------------------------------------------------------------------------
 
 TXmlPersistent* TXmlObjectList::Items(int index) const {
@@ -557,42 +466,4 @@ void TXmlObjectList::LoadFromXmlNode(TXmlNode* node, int options) {
     item->LoadFromXmlNode(child, options);
     Add(std::move(item));
   }
-}
-
-void TXmlObjectList::SaveToJson(nlohmann::json& json, int options) const {
-  TXmlPersistent::SaveToJson(json, options);
-  nlohmann::json items = nlohmann::json::array();
-  for (const auto& item : FItems) {
-    nlohmann::json element = nlohmann::json::object();
-    item->SaveToJson(element, options);
-    element["ClassName"] = item->ClassName();
-    items.push_back(std::move(element));
-  }
-  json["Items"] = std::move(items);
-}
-
-void TXmlObjectList::LoadFromJson(const nlohmann::json& json, int options) {
-  TXmlPersistent::LoadFromJson(json, options);
-  Clear();
-  if (!json.is_object()) return;
-  auto it = json.find("Items");
-  if (it == json.end() || !it->is_array()) return;
-  for (const nlohmann::json& element : *it) {
-    std::wstring className;
-    if (element.is_object()) {
-      auto name = element.find("ClassName");
-      if (name != element.end() && name->is_string()) className = Utf8Decode(name->get<std::string>());
-    }
-    std::unique_ptr<TXmlPersistent> item(CreateItem(className));
-    if (!item) continue;
-    item->LoadFromJson(element, options);
-    Add(std::move(item));
-  }
-}
-
-void TXmlObjectList::SaveToJsonFile(const std::wstring& fileName, int options) const {
-  nlohmann::json json = nlohmann::json::object();
-  json["Items"] = nlohmann::json::array();
-  SaveToJson(json, options);
-  WriteFileBytes(fileName, json.dump(4, ' ', true));
 }

@@ -1,13 +1,14 @@
 // Object persistence: objects to XML elements and JSON objects and back,
 // deep copy, cloning and comparison, all driven by the published-property
-// tables of NvTypInfo.h.
+// tables of NvTypInfo.h. The JSON form is not virtual and lives in its own
+// unit, so that programs which never use it do not carry it.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "NvStream.h"
 #include "NvTypInfo.h"
@@ -52,14 +53,11 @@ public:
   // Same class and every published value equal.
   virtual bool IsEqual(const TXmlPersistent* other) const;
 
-  virtual void LoadFromJson(const nlohmann::json& json, int options);
   virtual void LoadFromFile(const std::wstring& fileName, int options);
   virtual void LoadFromXmlNode(TXmlNode* node, int options);
   // Parses from the stream's position to its end; a text without elements
   // leaves the object unchanged.
   virtual void LoadFromStream(TMemoryStream& stream, int options);
-  virtual void SaveToJson(nlohmann::json& json, int options) const;
-  virtual void SaveToJsonFile(const std::wstring& fileName, int options) const;
   // Creates the missing folders of the file's folder part first; a name
   // without folder part is written in the current folder.
   virtual void SaveToFile(const std::wstring& fileName, int options) const;
@@ -71,6 +69,15 @@ public:
   // Convenience: the XML text as SaveToStream writes it.
   std::string SaveToXmlText(int options = 0) const;
   void LoadFromXmlText(const std::string& text, int options = 0);
+
+  // The JSON form: one member per published property (sub-objects nested);
+  // a TXmlObjectList adds its items as the array "Items", each item with its
+  // "ClassName". Loading skips members of the wrong type and leaves missing
+  // ones unchanged; a list is cleared and rebuilt through CreateItem.
+  void LoadFromJson(const nlohmann::json& json, int options);
+  void SaveToJson(nlohmann::json& json, int options) const;
+  // Writes SaveToJson's object indented by four blanks, non-ASCII escaped.
+  void SaveToJsonFile(const std::wstring& fileName, int options) const;
 };
 
 void SavePropsToNode(const TPersistent& object, TXmlNode* node, int options);
@@ -93,10 +100,7 @@ public:
   void Delete(int index);
 
   void Assign(const TPersistent* source) override;
-  void LoadFromJson(const nlohmann::json& json, int options) override;
   void LoadFromXmlNode(TXmlNode* node, int options) override;
-  void SaveToJson(nlohmann::json& json, int options) const override;
-  void SaveToJsonFile(const std::wstring& fileName, int options) const override;
   void SaveToXmlNode(TXmlNode* node, int options) const override;
 
   // A new, unowned item for an element naming className, or nullptr to skip.

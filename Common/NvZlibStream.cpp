@@ -1,3 +1,5 @@
+// zlib streams: the decompressing side and the sinks (compression is in
+// NvZlibDeflate.cpp, so that programs which only read carry no compressor).
 #include "NvZlibStream.h"
 
 #include <zlib.h>
@@ -6,11 +8,9 @@
 
 #include "NvExceptions.h"
 #include "NvSysUtils.h"
+#include "NvZlibInternal.h"
 
-namespace {
-
-// zlib counts in 32-bit units: larger inputs are handed over in pieces.
-constexpr std::size_t kMaxFeed = UINT_MAX / 2;
+namespace nvzlib {
 
 std::wstring ZlibText(int code, const z_stream& zs) {
   std::string detail = zs.msg ? zs.msg : "";
@@ -26,9 +26,9 @@ std::wstring ZlibText(int code, const z_stream& zs) {
   return AsciiToWide(detail);
 }
 
-std::size_t AtLeastOne(std::size_t n) { return n ? n : 1; }
+}  // namespace nvzlib
 
-}  // namespace
+using namespace nvzlib;
 
 TByteSink StringSink(std::string& out) {
   return [&out](const char* data, std::size_t size) { out.append(data, size); };
@@ -36,67 +36,6 @@ TByteSink StringSink(std::string& out) {
 
 TByteSink MemoryStreamSink(TMemoryStream& out) {
   return [&out](const char* data, std::size_t size) { out.Write(data, size); };
-}
-
-// ---- compression ------------------------------------------------------------------
-
-struct TZlibDeflater::TState {
-  z_stream Z{};
-};
-
-TZlibDeflater::TZlibDeflater(TByteSink sink, int level, std::size_t chunkSize)
-    : FState(std::make_unique<TState>()), FSink(std::move(sink)), FBuffer(AtLeastOne(chunkSize), '\0') {
-  int rc = deflateInit2(&FState->Z, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
-  if (rc != Z_OK) {
-    std::wstring text = ZlibText(rc, FState->Z);
-    FState.reset();
-    throw EZlibError(L"Compression error: " + text);
-  }
-}
-
-TZlibDeflater::~TZlibDeflater() {
-  if (FState) deflateEnd(&FState->Z);
-}
-
-void TZlibDeflater::Run(int flush) {
-  z_stream& z = FState->Z;
-  for (;;) {
-    z.next_out = reinterpret_cast<Bytef*>(FBuffer.data());
-    z.avail_out = static_cast<uInt>(FBuffer.size());
-    int rc = deflate(&z, flush);
-    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EZlibError(L"Compression error: " + ZlibText(rc, z));
-    std::size_t produced = FBuffer.size() - z.avail_out;
-    if (produced) FSink(FBuffer.data(), produced);
-    if (rc == Z_STREAM_END) return;
-    if (z.avail_out != 0) {
-      // Room left over: all input taken. While finishing, no output at all
-      // means zlib cannot go on.
-      if (flush == Z_NO_FLUSH) return;
-      if (produced == 0) throw EZlibError(L"Compression error: " + ZlibText(rc, z));
-    }
-  }
-}
-
-void TZlibDeflater::Write(const void* data, std::size_t size) {
-  if (FFinished) throw EZlibError(L"Compression error: the stream is already finished");
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    std::size_t piece = size < kMaxFeed ? size : kMaxFeed;
-    FState->Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p));
-    FState->Z.avail_in = static_cast<uInt>(piece);
-    Run(Z_NO_FLUSH);
-    p += piece;
-    size -= piece;
-    FBytesIn += piece;
-  }
-}
-
-void TZlibDeflater::Finish() {
-  if (FFinished) return;
-  FFinished = true;
-  FState->Z.next_in = nullptr;
-  FState->Z.avail_in = 0;
-  Run(Z_FINISH);
 }
 
 // ---- decompression ----------------------------------------------------------------
@@ -172,16 +111,6 @@ void TZlibInflater::Finish() {
 
 // ---- whole buffers ----------------------------------------------------------------
 
-std::string ZlibCompress(const void* data, std::size_t size, int level) {
-  std::string out;
-  if (size == 0) return out;
-  out.reserve(size / 2 + 64);
-  TZlibDeflater deflater(StringSink(out), level);
-  deflater.Write(data, size);
-  deflater.Finish();
-  return out;
-}
-
 std::string ZlibDecompress(const void* data, std::size_t size) {
   std::string out;
   if (size == 0) return out;
@@ -191,4 +120,10 @@ std::string ZlibDecompress(const void* data, std::size_t size) {
   inflater.Write(data, size);
   inflater.Finish();
   return out;
+}
+
+void TNvSysfn::DecompressStream(TMemoryStream* source, TMemoryStream* dest) {
+  NV_ASSERT(source != nullptr, L"Common\\NvSysUtils", 3174);
+  NV_ASSERT(dest != nullptr, L"Common\\NvSysUtils", 3175);
+  ConvertStream(source, dest, [](const char* data, std::size_t size) { return ZlibDecompress(data, size); });
 }

@@ -15,9 +15,7 @@
 namespace {
 
 [[noreturn]] void RaiseComError(const wchar_t* what, HRESULT hr) {
-  wchar_t code[16];
-  swprintf(code, std::size(code), L"%08lX", static_cast<unsigned long>(hr));
-  throw EOSError(Format(L"%s failed (HRESULT 0x%s)", {std::wstring(what), std::wstring(code)}));
+  throw EOSError(Format(L"%s failed (HRESULT 0x%s)", {std::wstring(what), IntToHex(static_cast<uint32_t>(hr), 8)}));
 }
 
 }  // namespace

@@ -27,9 +27,7 @@ void WriteDataFile(TMemoryStream& stream, const std::wstring& fileName) {
 std::wstring InstallDateText() {
   SYSTEMTIME st;
   GetLocalTime(&st);
-  wchar_t text[16];
-  swprintf(text, std::size(text), L"%04u%02u%02u", st.wYear, st.wMonth, st.wDay);
-  return text;
+  return IntToStr(st.wYear * 10000 + st.wMonth * 100 + st.wDay);  // the year has four digits
 }
 
 }  // namespace

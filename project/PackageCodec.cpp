@@ -1,6 +1,8 @@
+// The package container: the position mask and the decoding side (encoding
+// is in PackageEncoder.cpp, so that programs which only read carry no
+// compressor).
 #include "PackageCodec.h"
 
-#include <array>
 #include <cstring>
 
 namespace {
@@ -11,12 +13,18 @@ constexpr std::size_t kMaskPeriod = 255;
 constexpr std::size_t kMaskStep = kMaskPeriod * 64;
 
 // The mask sequence 0, 1, ..., 254, 0, 1, ... long enough to serve a step
-// from any starting offset.
-constexpr auto kPattern = [] {
-  std::array<unsigned char, kMaskStep + kMaskPeriod> p{};
-  for (std::size_t i = 0; i < p.size(); ++i) p[i] = static_cast<unsigned char>(i % kMaskPeriod);
-  return p;
-}();
+// from any starting offset. Filled on first use instead of stored: 16 KB less
+// in every program that carries the codec.
+const unsigned char* MaskPattern() {
+  static unsigned char bytes[kMaskStep + kMaskPeriod];
+  static const bool filled = [] {
+    for (std::size_t i = 0; i < sizeof bytes;)
+      for (std::size_t v = 0; v < kMaskPeriod && i < sizeof bytes; ++v) bytes[i++] = static_cast<unsigned char>(v);
+    return true;
+  }();
+  (void)filled;
+  return bytes;
+}
 
 // dest[i] = source[i] ^ mask[i], eight bytes at a time.
 inline void XorWords(unsigned char* dest, const unsigned char* source, const unsigned char* mask, std::size_t n) {
@@ -36,7 +44,7 @@ inline void XorWords(unsigned char* dest, const unsigned char* source, const uns
 void MaskPayloadCopy(void* dest, const void* source, std::size_t size, uint64_t position) {
   auto* d = static_cast<unsigned char*>(dest);
   const auto* s = static_cast<const unsigned char*>(source);
-  const unsigned char* mask = kPattern.data() + position % kMaskPeriod;
+  const unsigned char* mask = MaskPattern() + position % kMaskPeriod;
   while (size > 0) {
     std::size_t n = size < kMaskStep ? size : kMaskStep;
     XorWords(d, s, mask, n);
@@ -73,41 +81,7 @@ void TPackageDecoder::Write(const void* data, std::size_t size) {
 
 void TPackageDecoder::Finish() { FInflater.Finish(); }
 
-// ---- encoding ---------------------------------------------------------------------
-
-TPackageEncoder::TPackageEncoder(TByteSink sink, int level, std::size_t chunkSize)
-    : FSink(std::move(sink)),
-      FDeflater([this](const char* data, std::size_t size) { Emit(data, size); }, level, chunkSize),
-      FScratch(chunkSize ? chunkSize : 1, '\0') {}
-
-void TPackageEncoder::Emit(const char* data, std::size_t size) {
-  while (size > 0) {
-    std::size_t n = size < FScratch.size() ? size : FScratch.size();
-    MaskPayloadCopy(FScratch.data(), data, n, FPosition);
-    FPosition += n;
-    FSink(FScratch.data(), n);
-    data += n;
-    size -= n;
-  }
-}
-
-void TPackageEncoder::Write(const void* data, std::size_t size) {
-  if (size == 0) return;
-  FAnyInput = true;
-  FDeflater.Write(data, size);
-}
-
-void TPackageEncoder::Finish() {
-  if (FAnyInput) FDeflater.Finish();
-}
-
 // ---- whole buffers ----------------------------------------------------------------
-
-std::string EncodePackagePayload(std::string_view plain, int level) {
-  std::string payload = ZlibCompress(plain.data(), plain.size(), level);
-  MaskPayloadBytes(payload.data(), payload.size(), 0);
-  return payload;
-}
 
 std::string DecodePackagePayload(std::string_view payload) {
   std::string plain;

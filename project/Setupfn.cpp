@@ -59,8 +59,6 @@ void TSetupfn::DecodeStream(TMemoryStream* stream) {
   stream->Assign(std::move(plain));
 }
 
-void TSetupfn::EncodeStream(TMemoryStream* stream) { stream->Assign(EncodePackagePayload(stream->Bytes())); }
-
 std::wstring TSetupfn::ExpandConstants(const std::wstring& text) {
   std::wstring s = StringReplaceAll(text, L"{pf}", ProgramFilesPath(), true);
   s = StringReplaceAll(s, L"{group}", GroupPath(), true);

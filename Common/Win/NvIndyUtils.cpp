@@ -58,7 +58,7 @@ std::wstring ErrorText(DWORD code) {
       default: text = L"HTTP transfer failed"; break;
     }
   }
-  return text + L" (error " + std::to_wstring(code) + L")";
+  return text + L" (error " + IntToStr(code) + L")";
 }
 
 [[noreturn]] void FailLastError(const std::wstring& what) {
@@ -93,8 +93,8 @@ public:
 
 private:
   [[noreturn]] void FailLimit() const {
-    throw THttpFailure{L"The transfer did not end within its time limit of " + std::to_wstring(FLimit) + L" ms (error " +
-                       std::to_wstring(ERROR_WINHTTP_TIMEOUT) + L")"};
+    throw THttpFailure{L"The transfer did not end within its time limit of " + IntToStr(FLimit) + L" ms (error " +
+                       IntToStr(ERROR_WINHTTP_TIMEOUT) + L")"};
   }
   int FLimit;
   ULONGLONG FEnd;
@@ -183,7 +183,7 @@ bool HasScheme(const std::wstring& s) {
 std::wstring ResolveLocation(const TUrlParts& base, const std::wstring& location) {
   if (HasScheme(location)) return location;
   if (location.rfind(L"//", 0) == 0) return base.Scheme + L":" + location;
-  std::wstring origin = base.Scheme + L"://" + base.Host + L":" + std::to_wstring(base.Port);
+  std::wstring origin = base.Scheme + L"://" + base.Host + L":" + IntToStr(base.Port);
   if (!location.empty() && location[0] == L'/') return origin + location;
   std::wstring dir = base.PathAndQuery.substr(0, base.PathAndQuery.find(L'?'));
   dir.erase(dir.rfind(L'/') + 1);
@@ -300,7 +300,7 @@ bool TNvHttp::Get(const std::wstring& Url) {
 void TNvHttp::Transfer(const std::wstring& url) {
   const TNvHttpProxy* proxy = GlobalHttpProxy();
   const bool useProxy = proxy->Checked;
-  OpenSession(useProxy ? proxy->Address + L":" + std::to_wstring(proxy->Port) : std::wstring());
+  OpenSession(useProxy ? proxy->Address + L":" + IntToStr(proxy->Port) : std::wstring());
 
   const TDeadline deadline(FTimeLimit);
   std::wstring current = url;
@@ -348,7 +348,7 @@ void TNvHttp::Transfer(const std::wstring& url) {
       std::wstring location = TrimText(QueryHeaderText(h, WINHTTP_QUERY_LOCATION, &found));
       if (found) {
         if (redirects >= MaxRedirects)
-          throw THttpFailure{L"Too many redirects: more than " + std::to_wstring(MaxRedirects) + L" in one chain"};
+          throw THttpFailure{L"Too many redirects: more than " + IntToStr(MaxRedirects) + L" in one chain"};
         current = ResolveLocation(parts, location);
         continue;
       }
@@ -356,7 +356,7 @@ void TNvHttp::Transfer(const std::wstring& url) {
     if (status < 200 || status > 299) {
       std::wstring version = QueryHeaderText(h, WINHTTP_QUERY_VERSION);
       std::wstring text = QueryHeaderText(h, WINHTTP_QUERY_STATUS_TEXT);
-      throw THttpFailure{(version.empty() ? L"HTTP/1.1" : version) + L" " + std::to_wstring(status) +
+      throw THttpFailure{(version.empty() ? L"HTTP/1.1" : version) + L" " + IntToStr(status) +
                          (text.empty() ? L"" : L" " + text)};
     }
 
@@ -393,16 +393,16 @@ void TNvHttp::Transfer(const std::wstring& url) {
       if (!WinHttpQueryDataAvailable(h, &available) ||
           (available > 0 && !WinHttpReadData(h, buffer.data(),
                                              std::min(available, static_cast<DWORD>(buffer.size())), &got)))
-        deadline.Fail(L"Reading the response body after " + std::to_wstring(received) + L" of " +
-                      (declared ? std::to_wstring(length) : std::wstring(L"an unknown number of")) + L" bytes");
+        deadline.Fail(L"Reading the response body after " + IntToStr(received) + L" of " +
+                      (declared ? IntToStr(length) : std::wstring(L"an unknown number of")) + L" bytes");
       if (got == 0) break;
       ResponseStream.Write(buffer.data(), got);
       received += got;
       if (OnWork) OnWork(this, wmRead, received);
     }
     if (declared && received < length)
-      throw THttpFailure{L"Connection closed after " + std::to_wstring(received) + L" of " +
-                         std::to_wstring(length) + L" bytes"};
+      throw THttpFailure{L"Connection closed after " + IntToStr(received) + L" of " +
+                         IntToStr(length) + L" bytes"};
     return;
   }
 }

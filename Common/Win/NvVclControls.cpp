@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "BaseFrm.h"
+#include "NvSysUtils.h"
 #include "NvVclPaint.h"
 
 // ---- panels, bevels, labels ----------------------------------------------------------
@@ -283,7 +284,7 @@ void TProgressBar::SetPosition(int position) {
 
 std::wstring TProgressBar::PercentText() const {
   int percent = FMax > 0 ? static_cast<int>(static_cast<int64_t>(FPosition) * 100 / FMax) : 0;
-  return std::to_wstring(percent) + L"%";
+  return IntToStr(percent) + L"%";
 }
 
 LRESULT TProgressBar::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {

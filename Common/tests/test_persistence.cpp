@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <functional>
 
+#include <nlohmann/json.hpp>
+
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
 
 #include "NvExceptions.h"
 #include "NvSysUtils.h"
@@ -156,7 +161,10 @@ TEST(IntegerText, Int64Range) {
   EXPECT_TRUE(TryStrToInt64(L"9223372036854775807", v));
   EXPECT_EQ(v, INT64_MAX);
   EXPECT_EQ(IntToStr(INT64_MIN), L"-9223372036854775808");
+  EXPECT_EQ(IntToStr(INT64_MAX), L"9223372036854775807");
   EXPECT_EQ(IntToStr(0), L"0");
+  EXPECT_EQ(IntToStr(-7), L"-7");
+  EXPECT_EQ(IntToStr(1000000), L"1000000");
 }
 
 TEST(IntegerText, StrToIntRaisesConvertError) {
@@ -187,6 +195,50 @@ TEST(FloatText, ExponentFormOutsideTheFixedRange) {
   EXPECT_EQ(FloatToStr(1e-5), L"1E-5");
   EXPECT_EQ(FloatToStr(-1.25e-7), L"-1.25E-7");
   EXPECT_EQ(FloatToStr(999999999999999.9), L"1E15");  // rounding carries into the exponent
+}
+
+// The digits and exponent of the C library's "%.14e", laid out as FloatToStr
+// lays them out: the reference for its own decimal conversion.
+std::wstring FloatTextByPrintf(double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+  std::string text(buf);
+  std::size_t epos = text.find('e');
+  int exponent = std::atoi(text.c_str() + epos + 1);
+  std::string digits = text.substr(0, 1) + text.substr(2, epos - 2);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string out = value < 0 ? "-" : "";
+  if (exponent >= 15 || exponent <= -5) {
+    out += digits.substr(0, 1) + (digits.size() > 1 ? "." + digits.substr(1) : "") + "E" + std::to_string(exponent);
+  } else if (exponent < 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else {
+    std::size_t intLen = static_cast<std::size_t>(exponent) + 1;
+    out += digits.size() <= intLen ? digits + std::string(intLen - digits.size(), '0')
+                                   : digits.substr(0, intLen) + "." + digits.substr(intLen);
+  }
+  return std::wstring(out.begin(), out.end());
+}
+
+TEST(FloatText, RoundsLikePrintfAcrossTheWholeRange) {
+  // Halfway cases at the fifteenth digit round to even; extremes and subnormals.
+  for (double x : {1234567890123455.0, 1234567890123445.0, 0.5, 2.5e-324, 4.9406564584124654e-324,
+                   2.2250738585072014e-308, 1.7976931348623157e308, 9.999999999999995e22, 1e23, 0.1 + 0.2,
+                   123456789012345.5, 999999999999999.5, 5e-5, 9.99999999999999e-5}) {
+    EXPECT_EQ(FloatToStr(x), FloatTextByPrintf(x)) << x;
+  }
+  std::mt19937_64 random(20261208);
+  for (int i = 0; i < 20000; ++i) {
+    uint64_t bits = random();
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    if (!std::isfinite(x) || x == 0) continue;
+    ASSERT_EQ(FloatToStr(x), FloatTextByPrintf(x)) << bits;
+    double y = static_cast<double>(static_cast<int64_t>(bits >> 11) % 100000000000000000LL) / 1000;
+    if (y != 0) {
+      ASSERT_EQ(FloatToStr(y), FloatTextByPrintf(y)) << y;
+    }
+  }
 }
 
 TEST(FloatText, ParsesPlainAndExponentForms) {
@@ -227,6 +279,19 @@ TEST(Formatting, FillsPlaceholdersInOrder) {
             L"Assertion failure (Common\\NvXmlUtils, line 469)");
   EXPECT_EQ(Format(L"100%% of %d", {int64_t(-3)}), L"100% of -3");
   EXPECT_EQ(Format(L"rcode=%s", {std::wstring(L"\u4e2d")}), L"rcode=\u4e2d");
+}
+
+TEST(IntegerText, HexTextIsUpperCaseAndPadded) {
+  EXPECT_EQ(IntToHex(0x8007000E, 8), L"8007000E");
+  EXPECT_EQ(IntToHex(0x2A, 8), L"0000002A");
+  EXPECT_EQ(IntToHex(0, 0), L"0");
+  EXPECT_EQ(IntToHex(UINT64_MAX, 4), L"FFFFFFFFFFFFFFFF");
+}
+
+TEST(Formatting, HexPlaceholderIsUpperCaseTwosComplement) {
+  EXPECT_EQ(Format(L"0x%x %X %x", {int64_t(0x8007000E), int64_t(0), int64_t(-1)}),
+            L"0x8007000E 0 FFFFFFFFFFFFFFFF");
+  EXPECT_EQ(Format(L"%X", {std::wstring(L"text")}), L"text");
 }
 
 TEST(Formatting, MissingArgumentLeavesPlaceholderEmpty) {
