@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -452,6 +453,8 @@ uint32_t TPeImage::BuildResourceSection(uint32_t sectionRva, std::string& out, u
     throw EPeFormatError(L"The resources are too large for one resource section");
 
   const size_t base = out.size();
+  if (uint64_t(base) + offset + reserveAfter > std::numeric_limits<size_t>::max())
+    throw EPeFormatError(L"The resources are too large for one resource section");
   out.reserve(static_cast<size_t>(base + offset + reserveAfter));
   out.resize(static_cast<size_t>(base + offset), '\0');
   auto idField = [&](const TPeResId& id) {
