@@ -77,9 +77,9 @@ wait
 
 status=0
 for t in "${targets[@]}"; do
-  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$t.log" | grep -o '[0-9]*$')
+  runs=$(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$t.log" | grep -o '[0-9]*$')
   found=$(find "$build/artifacts/$t" -type f -newer "$mark" 2>/dev/null | sort)
-  if [ -n "$found" ] || grep -q 'ERROR: libFuzzer\|ERROR: AddressSanitizer\|runtime error:' "$build/logs/$t.log"; then
+  if [ -n "$found" ] || grep -aq 'ERROR: libFuzzer\|ERROR: AddressSanitizer\|runtime error:' "$build/logs/$t.log"; then
     echo "run.sh: $t: FOUND (${runs:-?} runs), see $build/logs/$t.log"
     [ -n "$found" ] && echo "$found" | sed 's/^/  /'
     status=1
