@@ -85,8 +85,7 @@ void TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file
       return;
     }
     TPackageDecoder decoder([&](const char* data, std::size_t size) {
-      written += size;
-      if (written > limit) throw EZlibError(L"Decompression error: the content is larger than the file item says");
+      CheckContentLimit(written += size, limit);
       file.Write(data, size);
     });
     if (!FPackage.ReadInPieces(item.ResID, PackageResourceType,

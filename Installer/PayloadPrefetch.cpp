@@ -3,19 +3,20 @@
 #include <algorithm>
 
 #include "NvExceptions.h"
-#include "NvSysError.h"
+#include "NvResourceModule.h"
 #include "NvSysUtils.h"
 #include "PackageCodec.h"
 
 namespace {
 
-// A read of the package failed: its message goes to the writing thread.
-class EReadFailed {
-public:
-  std::wstring Message;
-};
+// Raised through the decoder when the prefetch is being stopped.
+struct TStopped {};
 
 }  // namespace
+
+void CheckContentLimit(uint64_t written, uint64_t limit) {
+  if (written > limit) throw EZlibError(L"Decompression error: the content is larger than the file item says");
+}
 
 TPayloadPrefetch::TPayloadPrefetch(const std::wstring& packageFile, std::vector<TJob> jobs)
     : FFileName(packageFile), FJobs(std::move(jobs)) {
@@ -52,35 +53,36 @@ bool TPayloadPrefetch::Push(TBlock block) {
 }
 
 void TPayloadPrefetch::Run() {
-  HANDLE file = CreateFileW(FFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  const std::wstring openError =
-      file == INVALID_HANDLE_VALUE
-          ? Format(L"Cannot open file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())})
-          : std::wstring();
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::wstring openError;
+  try {
+    file = OpenForPieces(FFileName);
+  } catch (const EInOutError& e) {
+    openError = e.Message();
+  }
   // Both buffers live across jobs: most payloads are small.
   std::string block, buffer(kBlockBytes, '\0');
   block.reserve(kBlockBytes);
-  for (std::size_t i = 0; i < FJobs.size(); ++i) {
-    TBlock end;
-    end.Job = i;
-    try {
-      if (file == INVALID_HANDLE_VALUE) throw EReadFailed{openError};
-      DecodeJob(file, i, block, buffer);
-      end.End = TEnd::Done;
-    } catch (const EZlibError& e) {
-      end.End = TEnd::Damaged;
-      end.Message = e.Message();
-    } catch (const EReadFailed& e) {
-      end.End = TEnd::ReadFailed;
-      end.Message = e.Message;
-    } catch (const std::exception& e) {
-      end.End = TEnd::ReadFailed;
-      end.Message = ExceptionMessage(e);
+  try {
+    for (std::size_t i = 0; i < FJobs.size(); ++i) {
+      TBlock end;
+      end.Job = i;
+      try {
+        if (file == INVALID_HANDLE_VALUE) throw EInOutError(openError);
+        DecodeJob(file, i, block, buffer);
+        end.End = TEnd::Done;
+      } catch (const EZlibError& e) {
+        end.End = TEnd::Damaged;
+        end.Message = e.Message();
+      } catch (const std::exception& e) {
+        end.End = TEnd::ReadFailed;
+        end.Message = ExceptionMessage(e);
+      }
+      end.Bytes.assign(block);  // the last piece of a small file holds no more memory than it needs
+      block.clear();
+      if (!Push(std::move(end))) break;
     }
-    end.Bytes.assign(block);  // the last piece of a small file holds no more memory than it needs
-    block.clear();
-    if (!Push(std::move(end))) break;
+  } catch (const TStopped&) {
   }
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   AcquireSRWLockExclusive(&FLock);
@@ -91,12 +93,10 @@ void TPayloadPrefetch::Run() {
 
 void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer) {
   const TJob& job = FJobs[index];
-  bool stopped = false;
   uint64_t written = 0;
   TPackageDecoder decoder([&](const char* data, std::size_t size) {
-    written += size;
-    if (written > job.Limit) throw EZlibError(L"Decompression error: the content is larger than the file item says");
-    while (size > 0 && !stopped) {
+    CheckContentLimit(written += size, job.Limit);
+    while (size > 0) {
       const std::size_t take = std::min(size, kBlockBytes - block.size());
       block.append(data, take);
       data += take;
@@ -107,25 +107,13 @@ void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& bl
         full.Bytes = std::move(block);
         block = std::string();
         block.reserve(kBlockBytes);
-        stopped = !Push(std::move(full));
+        if (!Push(std::move(full))) throw TStopped{};
       }
     }
   });
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(job.Offset);
-  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
-    throw EReadFailed{Format(L"Cannot read file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())})};
-  uint32_t left = job.Size;
-  while (left > 0 && !stopped) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), left));
-    if (!ReadFile(file, buffer.data(), want, &got, nullptr))
-      throw EReadFailed{Format(L"Cannot read file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())})};
-    if (got == 0) throw EReadFailed{Format(L"Cannot read file \"%s\". The file ends early", {FFileName})};
-    decoder.Write(buffer.data(), got);
-    left -= got;
-  }
-  if (!stopped) decoder.Finish();
+  ReadFileRange(file, FFileName, job.Offset, job.Size, buffer,
+                [&](const char* data, std::size_t size) { decoder.Write(data, size); });
+  decoder.Finish();
 }
 
 void TPayloadPrefetch::Take(std::size_t job, const TByteSink& sink) {

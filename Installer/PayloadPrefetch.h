@@ -14,6 +14,10 @@
 
 #include "NvZlibStream.h"
 
+// The check of a payload's decoded size against its file item's: content
+// that grows past limit is a damaged payload (EZlibError).
+void CheckContentLimit(uint64_t written, uint64_t limit);
+
 class TPayloadPrefetch {
 public:
   // One payload: where its bytes lie in the package file, and the most

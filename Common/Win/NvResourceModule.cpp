@@ -8,6 +8,32 @@
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 
+HANDLE OpenForPieces(const std::wstring& fileName) {
+  HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    throw EFOpenError(Format(L"Cannot open file \"%s\". %s", {fileName, SysErrorMessage(GetLastError())}));
+  return file;
+}
+
+void ReadFileRange(HANDLE file, const std::wstring& fileName, uint64_t offset, uint32_t size, std::string& buffer,
+                   const std::function<void(const char*, std::size_t)>& sink) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
+    throw EInOutError(Format(L"Cannot read file \"%s\". %s", {fileName, SysErrorMessage(GetLastError())}));
+  uint32_t left = size;
+  while (left > 0) {
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), left));
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), want, &got, nullptr))
+      throw EInOutError(Format(L"Cannot read file \"%s\". %s", {fileName, SysErrorMessage(GetLastError())}));
+    if (got == 0) throw EInOutError(Format(L"Cannot read file \"%s\". The file ends early", {fileName}));
+    sink(buffer.data(), got);
+    left -= got;
+  }
+}
+
 bool TNvResourceModule::Open(const std::wstring& fileName) {
   Close();
   FHandle = LoadLibraryExW(fileName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -94,27 +120,8 @@ bool TNvResourceModule::ReadInPieces(const std::wstring& name, uint16_t type,
       sink(bytes.data() + at, std::min(chunkSize, bytes.size() - at));
     return true;
   }
-  if (FFile == INVALID_HANDLE_VALUE) {
-    FFile = CreateFileW(FFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (FFile == INVALID_HANDLE_VALUE)
-      throw EFOpenError(Format(L"Cannot open file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())}));
-  }
-  HANDLE file = FFile;
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(offset);
-  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
-    throw EInOutError(Format(L"Cannot read file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())}));
+  if (FFile == INVALID_HANDLE_VALUE) FFile = OpenForPieces(FFileName);
   std::string buffer(std::min<std::size_t>(chunkSize, size), '\0');
-  uint32_t left = size;
-  while (left > 0) {
-    DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), left));
-    DWORD got = 0;
-    if (!ReadFile(file, buffer.data(), want, &got, nullptr))
-      throw EInOutError(Format(L"Cannot read file \"%s\". %s", {FFileName, SysErrorMessage(GetLastError())}));
-    if (got == 0) throw EInOutError(Format(L"Cannot read file \"%s\". The file ends early", {FFileName}));
-    sink(buffer.data(), got);
-    left -= got;
-  }
+  ReadFileRange(FFile, FFileName, offset, size, buffer, sink);
   return true;
 }

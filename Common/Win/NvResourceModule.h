@@ -8,6 +8,16 @@
 #include <functional>
 #include <string>
 
+// Opens fileName to read ranges of it in pieces (sequential, shared with
+// writers and deleters); EFOpenError naming the file when it cannot.
+HANDLE OpenForPieces(const std::wstring& fileName);
+// Reads size bytes from offset of the open file through buffer (pieces of at
+// most its size; not empty unless size is 0), handed to sink in order. A failed read
+// or a file that ends early raises EInOutError naming fileName; an exception
+// of the sink comes out as it is.
+void ReadFileRange(HANDLE file, const std::wstring& fileName, uint64_t offset, uint32_t size, std::string& buffer,
+                   const std::function<void(const char*, std::size_t)>& sink);
+
 class TNvResourceModule {
 public:
   TNvResourceModule() = default;
