@@ -141,6 +141,15 @@ TEST(PeSave, UnchangedSaveKeepsEveryResourceAndAValidLayout) {
       EXPECT_EQ(a.Data, b.Data);
     }
     Headers before(original), after(out);
+    // Section i has its address and its bytes, where its header says.
+    auto expectKept = [&](size_t i) {
+      const Section& a = before.Sections[i];
+      const Section& b = after.Sections[i];
+      EXPECT_EQ(a.VirtualAddress, b.VirtualAddress) << a.Name;
+      ASSERT_EQ(a.SizeOfRawData, b.SizeOfRawData) << a.Name;
+      EXPECT_EQ(original.compare(a.PointerToRawData, a.SizeOfRawData, out, b.PointerToRawData, b.SizeOfRawData), 0)
+          << a.Name;
+    };
     if (before.Sections.back().Name == ".reloc") {
       // Only the relocations follow the resources (fixture32): the new
       // resources take the old section's place and the relocations, their
@@ -157,14 +166,7 @@ TEST(PeSave, UnchangedSaveKeepsEveryResourceAndAValidLayout) {
       EXPECT_EQ(after.DirSize(5, out), before.DirSize(5, original));
       ASSERT_EQ(s.SizeOfRawData, t.SizeOfRawData);
       EXPECT_EQ(original.compare(s.PointerToRawData, s.SizeOfRawData, out, t.PointerToRawData, t.SizeOfRawData), 0);
-      for (size_t i = 0; i < r; ++i) {
-        const Section& a = before.Sections[i];
-        const Section& b = after.Sections[i];
-        EXPECT_EQ(a.VirtualAddress, b.VirtualAddress);
-        ASSERT_EQ(a.SizeOfRawData, b.SizeOfRawData);
-        EXPECT_EQ(original.compare(a.PointerToRawData, a.SizeOfRawData, out, b.PointerToRawData, b.SizeOfRawData), 0)
-            << a.Name;
-      }
+      for (size_t i = 0; i < r; ++i) expectKept(i);
       continue;
     }
     // Other sections follow the resources (fixture64's debug sections): the
@@ -177,14 +179,7 @@ TEST(PeSave, UnchangedSaveKeepsEveryResourceAndAValidLayout) {
     // maps it instead of reading it all in.
     EXPECT_EQ(after.Sections.back().PointerToRawData % 4096, 0u);
     // Every other section's bytes are where its header says.
-    for (size_t i = 0; i < before.Sections.size(); ++i) {
-      const Section& s = before.Sections[i];
-      const Section& t = after.Sections[i];
-      EXPECT_EQ(s.VirtualAddress, t.VirtualAddress);
-      ASSERT_EQ(s.SizeOfRawData, t.SizeOfRawData);
-      EXPECT_EQ(original.compare(s.PointerToRawData, s.SizeOfRawData, out, t.PointerToRawData, t.SizeOfRawData), 0)
-          << s.Name;
-    }
+    for (size_t i = 0; i < before.Sections.size(); ++i) expectKept(i);
   }
 }
 
