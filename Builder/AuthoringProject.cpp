@@ -16,6 +16,7 @@
 
 #include "BuilderText.h"
 #include "DefaultPicture.h"
+#include "InstallLocation.h"
 #include "NvExceptions.h"
 #include "NvStream.h"
 #include "NvSysUtils.h"
@@ -110,39 +111,12 @@ void TAuthoringProject::ExpandFileMasks() {
   FFileSources = std::move(sources);
 }
 
-std::wstring DestinationKey(const std::wstring& destDir, const std::wstring& sourceMask) {
-  std::wstring t = LowerCase(destDir + L"\\" + sourceMask);
-  std::replace(t.begin(), t.end(), L'/', L'\\');
-  // These constants expand to a folder with its trailing backslash.
-  for (const wchar_t* constant : {L"{app}", L"{group}", L"{desktop}"}) {
-    const std::wstring c = constant;
-    for (size_t at = t.find(c); at != std::wstring::npos; at = t.find(c, at + c.size()))
-      if (at + c.size() < t.size() && t[at + c.size()] != L'\\') t.insert(at + c.size(), 1, L'\\');
-  }
-  std::vector<std::wstring> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t end = t.find(L'\\', start);
-    std::wstring part = t.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-    if (part == L"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != L".") {
-      parts.push_back(part);
-    }
-    if (end == std::wstring::npos) break;
-    start = end + 1;
-  }
-  std::wstring key;
-  for (const auto& part : parts) key += (key.empty() ? L"" : L"\\") + part;
-  return key;
-}
-
 void TAuthoringProject::AddUninstaller(const fs::path& uninstaller) {
   if (uninstaller.empty()) return;
   TSetupFileList* list = FScript->FileList();
-  const std::wstring key = DestinationKey(L"{app}", UninstallerFileName);
+  const std::wstring key = LocationKey(std::wstring(L"{app}\\") + UninstallerFileName);
   for (int i = 0; i < list->Count(); ++i)
-    if (DestinationKey(list->Items(i)->DestDir, list->Items(i)->SourceMask) == key) return;
+    if (LocationKey(FileLocationValue(*list->Items(i))) == key) return;
   std::error_code ec;
   if (!fs::is_regular_file(uninstaller, ec)) throw EBuildError(PathText(uninstaller) + ": the uninstaller does not exist");
   auto size = fs::file_size(uninstaller, ec);
@@ -245,7 +219,7 @@ void TAuthoringProject::MergeSameDestinations() {
   };
   for (int i = 0; i < list->Count(); ++i) {
     const TSetupFile* item = list->Items(i);
-    auto [it, added] = first.emplace(DestinationKey(item->DestDir, item->SourceMask), i);
+    auto [it, added] = first.emplace(LocationKey(FileLocationValue(*item)), i);
     if (added) continue;
     const int j = it->second;
     if (!SameContent(FFileSources[j], FFileSources[i])) {

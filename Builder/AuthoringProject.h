@@ -89,12 +89,6 @@ private:
 // rows the header announces, each with a known filter type.
 std::string PngProblem(const std::string& bytes);
 
-// The target path a file item installs to, in a form that compares equal for
-// any two spellings the target machine resolves alike: "/" as "\", a
-// backslash after the folder constants that end in one, repeated backslashes,
-// "." and ".." resolved, letter case ignored.
-std::wstring DestinationKey(const std::wstring& destDir, const std::wstring& sourceMask);
-
 // The folder of the running setup-builder program (empty when unknown).
 std::filesystem::path SelfDirectory();
 

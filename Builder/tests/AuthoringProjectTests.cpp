@@ -430,16 +430,6 @@ TEST_F(AuthoringTest, InterlacedPngWithAllSevenPassesDecodes) {
   EXPECT_EQ(PngProblem(c.Bytes()), "the image data holds fewer rows than the 3 x 3 pixels the header announces");
 }
 
-TEST_F(AuthoringTest, DestinationKeyComparesAsTheTargetMachineResolves) {
-  const std::wstring key = DestinationKey(L"{app}\\bin", L"x.dll");
-  EXPECT_EQ(key, L"{app}\\bin\\x.dll");
-  EXPECT_EQ(DestinationKey(L"{APP}bin/", L"X.DLL"), key);
-  EXPECT_EQ(DestinationKey(L"{app}\\\\bin\\.\\lib\\..", L"x.dll"), key);
-  EXPECT_EQ(DestinationKey(L"{app}", L"bin\\x.dll"), key);
-  EXPECT_NE(DestinationKey(L"{app}\\bin", L"y.dll"), key);
-  EXPECT_NE(DestinationKey(L"{pf}bin", L"x.dll"), DestinationKey(L"{pf}\\bin", L"x.dll"));  // "{pf}" ends without "\"
-}
-
 TEST_F(AuthoringTest, TwoItemsForOneDestinationPackIdenticalContentOnceAndRefuseDifferentContent) {
   test::WriteFile(FDir / "proj/copy/a.dll", "a");  // the same bytes as src/a.dll
   test::WriteFile(FDir / "proj/other/a.dll", "A");
