@@ -17,8 +17,9 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seeds="$here/seeds"
-rm -rf "$seeds"
-mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,png_check,utf8_text,license_text,command_line,pack_payload}
+# The install journal's seeds are written by hand (seeds/journal_reader) and kept.
+made=(xml_document setup_script decode_stream pe_reader pe_writer png_check utf8_text license_text command_line pack_payload)
+for d in "${made[@]}"; do rm -rf "${seeds:?}/$d"; mkdir -p "$seeds/$d"; done
 
 # Packages of the example product on the 32-bit test program, and the
 # project each carries (as "setup-builder inspect" shows it).

@@ -28,7 +28,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-[ ${#targets[@]} -eq 0 ] && targets=(xml_document setup_script decode_stream pe_reader pe_writer png_check utf8_text license_text command_line pack_payload)
+[ ${#targets[@]} -eq 0 ] && targets=(xml_document setup_script decode_stream pe_reader pe_writer png_check utf8_text license_text command_line pack_payload journal_reader)
 
 # clang with its libFuzzer runtime (Debian: clang, libclang-rt-14-dev).
 probe=$(mktemp -d)
