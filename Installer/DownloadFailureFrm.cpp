@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "NvCallbackBarrier.h"
 #include "NvExceptions.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
@@ -80,6 +81,7 @@ void TDownloadFailureForm::btnCopyClick() {
   if (!open) {
     MessageBoxW(Handle(), L"Cannot open clipboard", Application ? Application->Title.c_str() : L"",
                 MB_OK | MB_ICONERROR);
+    NvRethrowKept();
     return;
   }
   EmptyClipboard();

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "NvCallbackBarrier.h"
 #include "NvExceptions.h"
 
 namespace {
@@ -57,6 +58,7 @@ TBaseForm::TBaseForm(TBaseForm* owner, const wchar_t* className, int clientWidth
                              r.right - r.left, r.bottom - r.top, owner ? owner->Handle() : nullptr, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
   NvCreatingControl(previous);
+  NvRethrowKept();  // a handler of the first messages raised
   if (!wnd) throw Exception(L"Cannot create the window " + std::wstring(className));
   AttachWindow(wnd);
   FVisible = false;
@@ -115,6 +117,7 @@ int TBaseForm::ShowModal() {
       else {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+        NvRethrowKept();
       }
     }
     if (FModalResult != mrNone && !CloseQuery()) FModalResult = mrNone;

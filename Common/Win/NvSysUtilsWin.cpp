@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "NvCallbackBarrier.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
 
@@ -289,7 +290,9 @@ std::wstring TNvWinfn::GetTempDir() {
 // ---- shell and message boxes -------------------------------------------------------
 
 int TNvWinfn::ShowMessageBox(HWND owner, const std::wstring& text, UINT flags, const std::wstring& caption) {
-  return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+  const int answer = MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+  NvRethrowKept();  // raised by one of our windows while the box was up
+  return answer;
 }
 
 int TNvWinfn::ShowInfo(HWND owner, const std::wstring& text, const std::wstring& caption) {

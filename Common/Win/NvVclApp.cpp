@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "BaseFrm.h"
+#include "NvCallbackBarrier.h"
 #include "NvVclUtils.h"
 
 TApplication* Application = nullptr;
@@ -39,6 +40,8 @@ bool TApplication::DispatchOne(MSG& msg) {
   }
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
+  // What a window procedure raised goes on from here (NvCallbackBarrier.h).
+  NvRethrowKept();
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <unordered_map>
 
+#include "NvCallbackBarrier.h"
 #include "NvExceptions.h"
 #include "NvVclPaint.h"
 
@@ -50,35 +51,39 @@ TControl* TControl::FromHandle(HWND wnd) {
 }
 
 LRESULT CALLBACK NvControlWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  TControl* control = nullptr;
-  auto& map = ControlMap();
-  auto it = map.find(wnd);
-  if (it != map.end()) {
-    control = it->second;
-  } else if (GCreating) {
-    control = GCreating;
-    control->FHandle = wnd;
-    map[wnd] = control;
-  }
-  if (!control) return DefWindowProcW(wnd, msg, wParam, lParam);
-  if (msg == WM_NCDESTROY) {
-    map.erase(wnd);
-    LRESULT r = DefWindowProcW(wnd, msg, wParam, lParam);
-    control->FHandle = nullptr;
-    return r;
-  }
-  return control->WndProc(msg, wParam, lParam);
+  return NvCallbackBarrier<LRESULT>(0, [&]() -> LRESULT {
+    TControl* control = nullptr;
+    auto& map = ControlMap();
+    auto it = map.find(wnd);
+    if (it != map.end()) {
+      control = it->second;
+    } else if (GCreating) {
+      control = GCreating;
+      control->FHandle = wnd;
+      map[wnd] = control;
+    }
+    if (!control) return DefWindowProcW(wnd, msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+      map.erase(wnd);
+      LRESULT r = DefWindowProcW(wnd, msg, wParam, lParam);
+      control->FHandle = nullptr;
+      return r;
+    }
+    return control->WndProc(msg, wParam, lParam);
+  });
 }
 
 LRESULT CALLBACK NvSubclassProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
-  auto* control = reinterpret_cast<TControl*>(ref);
-  if (msg == WM_NCDESTROY) {
-    RemoveWindowSubclass(wnd, NvSubclassProc, 1);
-    ControlMap().erase(wnd);
-    control->FHandle = nullptr;
-    return DefSubclassProc(wnd, msg, wParam, lParam);
-  }
-  return control->WndProc(msg, wParam, lParam);
+  return NvCallbackBarrier<LRESULT>(0, [&]() -> LRESULT {
+    auto* control = reinterpret_cast<TControl*>(ref);
+    if (msg == WM_NCDESTROY) {
+      RemoveWindowSubclass(wnd, NvSubclassProc, 1);
+      ControlMap().erase(wnd);
+      control->FHandle = nullptr;
+      return DefSubclassProc(wnd, msg, wParam, lParam);
+    }
+    return control->WndProc(msg, wParam, lParam);
+  });
 }
 
 TControl::TControl(TWinControl* parent, int id, const wchar_t* className, DWORD style, DWORD exStyle, int left,
@@ -92,6 +97,7 @@ TControl::TControl(TWinControl* parent, int id, const wchar_t* className, DWORD 
                              left, top, width, height, parent ? parent->Handle() : nullptr,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
   GCreating = previous;
+  NvRethrowKept();  // a handler of the first messages raised
   if (!wnd) throw Exception(L"Cannot create a window of class " + std::wstring(className));
   AttachWindow(wnd);
   if (subclassSystem) SetWindowSubclass(wnd, NvSubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -276,7 +282,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_COMMAND:
     case WM_NOTIFY:
-      if (FParent) return SendMessageW(FParent->Handle(), msg, wParam, lParam);
+      if (FParent) return NvSendMessage(FParent->Handle(), msg, wParam, lParam);
       break;
     default:
       break;

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "BaseFrm.h"
+#include "NvCallbackBarrier.h"
 #include "NvExceptions.h"
 
 // ---- TNvVclfn --------------------------------------------------------------------------
@@ -51,6 +52,7 @@ int TNvVclfn::ShowModalForm(TBaseForm* form, HWND owner) {
         else {
           TranslateMessage(&msg);
           DispatchMessageW(&msg);
+          NvRethrowKept();
         }
       }
       if (form->ModalResult() != mrNone) {
@@ -88,6 +90,7 @@ void TNvVclfn::ShowInfo(HWND owner, const std::wstring& text) {
   }
   std::wstring title = Application ? Application->Title : L"";
   MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
+  NvRethrowKept();  // raised by one of our windows while the box was up
   if (Application) {
     Application->ModalFinished();
     Application->SetCursor(cursor);
@@ -106,8 +109,10 @@ bool TNvVclfn::SelectDirectory(HWND owner, const std::wstring& title, std::wstri
 
 namespace {
 int CALLBACK BrowseCallback(HWND wnd, UINT msg, LPARAM, LPARAM data) {
-  if (msg == BFFM_INITIALIZED && data) SendMessageW(wnd, BFFM_SETSELECTIONW, TRUE, data);
-  return 0;
+  return NvCallbackBarrier<int>(0, [&] {
+    if (msg == BFFM_INITIALIZED && data) SendMessageW(wnd, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+  });
 }
 }  // namespace
 
@@ -137,6 +142,9 @@ bool TNvPathDialog::Execute(HWND owner) {
   LPITEMIDLIST item = SHBrowseForFolderW(&bi);
   SetErrorMode(oldMode);
   if (Application) Application->ModalFinished();
+  // Raised by one of our windows (or the callback) while the dialog was up:
+  // it goes on once the dialog's memory is freed.
+  const std::exception_ptr kept = NvTakeKept(GetCurrentThreadId());
   bool result = false;
   if (item) {
     if (SHGetPathFromIDListW(item, buffer)) {
@@ -147,8 +155,9 @@ bool TNvPathDialog::Execute(HWND owner) {
     }
     shellMalloc->Free(item);
   }
-  if (Application) Application->ProcessMessages();
   shellMalloc->Free(buffer);
   shellMalloc->Release();
+  if (kept) std::rethrow_exception(kept);
+  if (Application) Application->ProcessMessages();
   return result;
 }
