@@ -14,15 +14,11 @@ bool TMainForm::CheckDestDir() {
   return false;
 }
 
-bool TMainForm::DownloadFullPackage() {
-  if (FEngine->DownloadFullPackage(*FProxy)) return true;
-  RestoreIdleLayout();
-  return false;
-}
-
-void TMainForm::FailInstall(const std::wstring& message) {
-  ReportMessage(message);
-  if (FSilentInstall || FAutoInstall) ExitSetup(kExitInstallFailed);
+void TMainForm::EndFailedInstall(const TInstallOutcome& outcome) {
+  // A run that ends before the install (a failed download) takes back the
+  // folder the check made; the install's own rollback has run already.
+  FEngine->RemoveCheckedFolders();
+  if (FSilentInstall || FAutoInstall || outcome.Leave) ExitSetup(outcome.ExitCode);
   RestoreIdleLayout();
 }
 
@@ -40,13 +36,12 @@ void TMainForm::btnInstallClick() {
   }
   FInstallState = 1;
   ShowInstallingLayout();
-  try {
-    // An online stub first fetches the full package; on failure the idle
-    // look is back already.
-    if (!FFullPackage && !DownloadFullPackage()) return;
-    FEngine->RunInstallSteps();
-  } catch (const std::exception& e) {
-    FailInstall(ExceptionMessage(e));
+  // An online stub first fetches the full package.
+  TInstallOutcome outcome;
+  if (!FFullPackage) outcome = FEngine->DownloadFullPackage(*FProxy);
+  if (outcome.Succeeded()) outcome = FEngine->RunInstallSteps();
+  if (!outcome.Succeeded()) {
+    EndFailedInstall(outcome);
     return;
   }
   FInstallState = 2;

@@ -1,6 +1,7 @@
-// What the install engine asks of the program around it: progress, messages,
-// the user's answers and the end of the process. Setup's main window is one
-// such host; a test or another program can be another.
+// What the install engine asks of the program around it: progress, messages
+// and the user's answers. Setup's main window is one such host; a test or
+// another program can be another. The engine never ends the process: it
+// returns how a run ended (TInstallOutcome), and the program decides.
 #pragma once
 
 #include <string>
@@ -43,6 +44,4 @@ public:
   // The full package could not be fetched from url: true when the user
   // chooses to leave the setup, false to go back and try again.
   virtual bool AskDownloadFailure(const std::wstring& url) = 0;
-  // Ends the process at once with code.
-  [[noreturn]] virtual void ExitSetup(unsigned code) = 0;
 };

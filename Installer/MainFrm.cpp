@@ -4,6 +4,7 @@
 #include "DownloadFailureFrm.h"
 #include "IndyProxySettingsFrm.h"
 #include "LicenseFrm.h"
+#include "NvCallbackBarrier.h"
 #include "NvCommandLine.h"
 #include "NvExceptions.h"
 #include "NvIndyUtils.h"
@@ -62,7 +63,8 @@ void TMainForm::imgCloseClick() {
 
 void TMainForm::DragMouseDown(int) {
   ReleaseCapture();
-  SendMessageW(Handle(), WM_SYSCOMMAND, 0xF012, 0);
+  // The move loop dispatches this program's messages itself.
+  NvSendMessage(Handle(), WM_SYSCOMMAND, 0xF012, 0);
 }
 
 void TMainForm::TntFormShow() {

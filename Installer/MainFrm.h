@@ -135,9 +135,6 @@ public:
   void ShowDoneLayout();
   // Back to the idle look and state 0.
   void RestoreIdleLayout();
-  // Online stub: the engine's download and hand-off through FProxy; on false
-  // the idle look is back.
-  bool DownloadFullPackage();
   // After a finished install: the visit of the project's GotoUrl.
   void VisitGotoUrl();
   // See AppendRCode in SetupText.h; the program is command-line argument 0.
@@ -177,7 +174,8 @@ public:
   TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason);
   // The online-failure dialog: true for "退出安装".
   bool AskDownloadFailure(const std::wstring& url);
-  // Ends the process at once with code (the window is not destroyed).
+  // Ends the process at once with code (the window is not destroyed). Only
+  // this program's own code ends it, never the engine.
   [[noreturn]] void ExitSetup(unsigned code);
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -215,7 +213,6 @@ private:
       return F.AskCopyFailure(fileName, reason);
     }
     bool AskDownloadFailure(const std::wstring& url) override { return F.AskDownloadFailure(url); }
-    [[noreturn]] void ExitSetup(unsigned code) override { F.ExitSetup(code); }
 
   private:
     TMainForm& F;
@@ -225,8 +222,10 @@ private:
   void StartUp();
   // The damaged-package end: message (or a line under "/Silent"), exit 1.
   [[noreturn]] void FailDamaged(const std::wstring& cause);
-  // A failed operation: message, idle look (or exit under "/Silent"/"/Auto").
-  void FailInstall(const std::wstring& message);
+  // A failed download or install (its message shown already): the end with
+  // its exit code under "/Silent" and "/Auto" or when the user chose to
+  // leave, otherwise the idle look.
+  void EndFailedInstall(const TInstallOutcome& outcome);
 
   // Per-item progress (a step, a detail line) reaches the window at most once
   // every kProgressRefreshMs: a repaint and a message pass for each of

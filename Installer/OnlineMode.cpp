@@ -33,7 +33,7 @@ void TInstallEngine::HttpWork(TNvHttp*, TWorkMode, int64_t AWorkCount) {
 
 void TInstallEngine::HttpWorkEnd(TNvHttp*, TWorkMode) {}
 
-bool TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
+TInstallOutcome TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
   // The user may have edited the proxy through the link before pressing install.
   GlobalHttpProxy()->Assign(&proxy);
   TNvHttp http;
@@ -43,14 +43,15 @@ bool TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
   const std::wstring url = FScript->BaseInfo()->FullDownloadUrl;
   try {
     if (!http.Get(url)) {
+      const std::wstring reason = Format(L"在线安装失败：%s：%s", {url, http.ErrorMessage});
       if (FHost.SilentInstall()) {
-        TNvSysfn::WriteStdOut(Format(L"在线安装失败：%s：%s", {url, http.ErrorMessage}));
-        FHost.ExitSetup(kExitDownloadFailed);
+        FHost.ReportMessage(reason);
+        return {kExitDownloadFailed, reason};
       }
       // "退出安装" leaves; "重试" and the close box go back to the idle window,
       // where the proxy can be set before the next try.
-      if (FHost.AskDownloadFailure(url)) FHost.ExitSetup(kExitDownloadFailed);
-      return false;
+      const bool leave = FHost.AskDownloadFailure(url);
+      return {kExitDownloadFailed, reason, leave};
     }
     FDownloadFile = TNvWinfn::GetTempDir() + TNvStrfn::NewGuidString() + L".exe";
     TNvFilefn::ForceFileDir(FDownloadFile);
@@ -64,7 +65,7 @@ bool TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
     auto full = std::make_unique<TSetupScript>();
     full->LoadFromStream(stream, 0);
     FScript = std::move(full);
-    return true;
+    return {};
   } catch (const std::exception& e) {
     // A rejected download is not kept: back to this program's own package,
     // and the file is deleted before anything can end the process.
@@ -73,9 +74,9 @@ bool TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
       RemoveFile(FDownloadFile);
       FDownloadFile.clear();
     }
-    FHost.ReportMessage(ExceptionMessage(e));
-    if (FHost.SilentInstall() || FHost.AutoInstall()) FHost.ExitSetup(kExitDownloadFailed);
-    return false;
+    const std::wstring message = ExceptionMessage(e);
+    FHost.ReportMessage(message);
+    return {kExitDownloadFailed, message};
   }
 }
 
