@@ -92,6 +92,7 @@ void TZlibInflater::Write(const void* data, std::size_t size) {
       }
       if (rc == Z_STREAM_END) {
         FEnded = true;
+        FAdler = static_cast<uint32_t>(z.adler);
         break;
       }
       // Output room left over: every input byte of this piece is consumed.

@@ -67,6 +67,10 @@ public:
   bool StreamEnded() const { return FEnded; }
   uint64_t BytesIn() const { return FBytesIn; }
   uint64_t BytesOut() const { return FBytesOut; }
+  // The Adler-32 of the content, as the stream's trailer gives it (and the
+  // inflater has verified): valid once the stream has ended; 1, the Adler-32
+  // of no bytes, for an inflater given no bytes.
+  uint32_t ContentAdler32() const { return FAdler; }
 
 private:
   [[noreturn]] void Fail(const std::wstring& message);
@@ -76,6 +80,7 @@ private:
   std::string FBuffer;
   uint64_t FBytesIn = 0, FBytesOut = 0;
   bool FEnded = false, FFailed = false;
+  uint32_t FAdler = 1;
 };
 
 // Whole-buffer forms over the classes above.

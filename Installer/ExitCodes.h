@@ -25,6 +25,10 @@ constexpr unsigned kExitDownloadFailed = 6;
 // The install finished and is whole, but a program of the project's run
 // entries could not be started ("无法启动：%s").
 constexpr unsigned kExitRunFailed = 7;
+// The install failed and its rollback could not undo every change: what is
+// left is listed ("未能撤销：%s"); the journal stays, and the next run of the
+// product's setup or its uninstaller tries again.
+constexpr unsigned kExitRollbackIncomplete = 8;
 
 // The exit code when the message loop ends (the window was closed): kExitOk
 // after a finished install (state 2), kExitNotInstalled in any other state.

@@ -2,12 +2,17 @@
 // operations (each operation is in its own Op*.cpp).
 #include "InstallEngine.h"
 
+#include <windows.h>
+
 #include "ExitCodes.h"
+#include "InstallChanges.h"
+#include "JournalFile.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
 #include "PackageFormat.h"
 #include "SetupProject.h"
+#include "Rollback.h"
 #include "Setupfn.h"
 
 namespace {
@@ -19,6 +24,10 @@ const char kPngSignature[] = "\x89PNG\r\n\x1a\n";
 TInstallEngine::TInstallEngine(TInstallHost& host) : FHost(host), FScript(std::make_unique<TSetupScript>()) {}
 
 TInstallEngine::~TInstallEngine() {
+  // An engine that ends inside an install (it should not) leaves the pending
+  // journal for the next run to roll back.
+  FChanges.reset();
+  FJournal.reset();
   // The module maps the downloaded file: close it before deleting the file.
   FPackage.Close();
   if (!FDownloadFile.empty() && FileExists(FDownloadFile)) RemoveFile(FDownloadFile);
@@ -62,13 +71,23 @@ TFolderCheck TInstallEngine::CheckInstallFolder(const std::wstring& folderText) 
   }
   dir = IncludeTrailingBackslash(dir);
   TSetupfn::SetAppPath(dir);
+  RemoveCheckedFolders();
   if (!DirectoryExists(dir)) {
+    // The levels that are missing, outermost first: the journal records them
+    // as the install's own.
+    for (std::wstring f = ExcludeTrailingBackslash(dir); !f.empty() && !DirectoryExists(f);) {
+      FCheckedFolders.insert(FCheckedFolders.begin(), f);
+      const std::wstring parent = ExcludeTrailingBackslash(ExtractFilePath(f));
+      if (parent.size() >= f.size()) break;
+      f = parent;
+    }
     // A creation error is not reported itself: the test below is.
     try {
       ForceDirectories(dir);
     } catch (const std::exception&) {
     }
     if (!DirectoryExists(dir)) {
+      RemoveCheckedFolders();
       check.Message = Format(L"创建安装目录失败：%s，请重新输入。", {dir});
       return check;
     }
@@ -80,10 +99,130 @@ TFolderCheck TInstallEngine::CheckInstallFolder(const std::wstring& folderText) 
   if (check.Ok) CloseHandle(file);
   else check.Message = Format(L"尝试在安装目录写入文件失败：%s，请重新输入。", {dir});
   DeleteFileW(testFile.c_str());
+  if (!check.Ok) RemoveCheckedFolders();
   return check;
 }
 
-void TInstallEngine::RunInstallSteps() {
+void TInstallEngine::RemoveCheckedFolders() {
+  for (auto it = FCheckedFolders.rbegin(); it != FCheckedFolders.rend(); ++it) RemoveDirectoryW(it->c_str());
+  FCheckedFolders.clear();
+}
+
+TInstallChanges& TInstallEngine::Changes() {
+  if (!FChanges) throw Exception(L"The install changes the machine without its journal");
+  return *FChanges;
+}
+
+void TInstallEngine::SettleUnfinishedInstall() {
+  const std::wstring guid = FScript->BaseInfo()->GUID;
+  const TSettleResult settled = SettlePendingJournal(
+      guid,
+      [&](int steps) {
+        FHost.ReportMessage(L"上次安装未完成，正在撤销其所做的更改。");
+        FHost.SetStage(L"正在撤销更改");
+        FHost.SetProgressMax(steps);
+      },
+      [&](const std::wstring& item) {
+        FHost.StepProgress();
+        FHost.SetDetail(item);
+      });
+  if (settled.What == TSettled::stInUse)
+    throw Exception(Format(L"%s 的另一个安装程序正在运行。", {FScript->BaseInfo()->AppTitle}));
+  if (!settled.NotUndone.empty()) {
+    std::wstring list;
+    for (const std::wstring& line : settled.NotUndone) list += L"\r\n" + line;
+    throw Exception(L"上次未完成的安装无法完全撤销：" + list);
+  }
+}
+
+void TInstallEngine::BeginChanges() {
+  const TSetupBaseInfo& info = *FScript->BaseInfo();
+  FJournal = std::make_unique<TJournalWriter>(PendingJournalPath(info.GUID));
+  FChanges = std::make_unique<TInstallChanges>(*FJournal);
+  TJournalEntry begin;
+  begin.Kind = TJournalKind::jkBegin;
+  begin.Guid = info.GUID;
+  begin.AppDir = TSetupfn::AppPath();
+  begin.Title = info.AppTitle;
+  begin.Version = info.Version;
+  FJournal->Append(begin);
+  // The folders of the check are the install's from now on.
+  FChanges->FoldersCreated(FCheckedFolders);
+  FCheckedFolders.clear();
+  FJournal->Flush();
+}
+
+void TInstallEngine::CommitChanges() {
+  // The uninstaller's copy holds the whole record, its end included.
+  const std::wstring copy = TSetupfn::AppPath() + JournalFileName;
+  Changes().PrepareFile(copy, TJournalRole::jrUninstallData);
+  TJournalEntry committed;
+  committed.Kind = TJournalKind::jkCommitted;
+  WriteFileBytes(copy, FJournal->Bytes() + EncodeJournalRecord(committed));
+  FChanges->Commit();
+  FChanges.reset();
+  FJournal->Delete();
+  FJournal.reset();
+}
+
+std::vector<std::wstring> TInstallEngine::RollBackChanges() {
+  std::vector<std::wstring> notUndone;
+  if (!FJournal) {
+    RemoveCheckedFolders();
+    return notUndone;
+  }
+  const TJournalContents journal = DecodeJournal(FJournal->Bytes());
+  FHost.SetStage(L"正在撤销更改");
+  FHost.SetProgressMax(RollbackStepCount(journal));
+  notUndone = RollBackJournal(journal, [&](const std::wstring& item) {
+    FHost.StepProgress();
+    FHost.SetDetail(item);
+  });
+  FHost.CompleteProgress();
+  FChanges.reset();
+  // What could not be undone keeps its journal: the next run tries again.
+  if (notUndone.empty()) FJournal->Delete();
+  FJournal.reset();
+  return notUndone;
+}
+
+void TInstallEngine::EndFailedRun(TInstallOutcome& outcome) {
+  const bool anything = FJournal != nullptr;
+  std::vector<std::wstring> notUndone;
+  try {
+    notUndone = RollBackChanges();
+  } catch (const std::exception& e) {
+    notUndone.push_back(ExceptionMessage(e));
+  }
+  if (!notUndone.empty()) {
+    std::wstring list;
+    for (const std::wstring& line : notUndone) list += L"\r\n" + line;
+    FHost.ReportMessage(L"安装未完成，以下更改未能撤销：" + list);
+    outcome.ExitCode = kExitRollbackIncomplete;
+    return;
+  }
+  if (anything) FHost.ReportMessage(L"安装未完成，已撤销所做的更改。");
+}
+
+TInstallOutcome TInstallEngine::RunInstallSteps() {
+  TInstallOutcome outcome;
+  try {
+    SettleUnfinishedInstall();
+    BeginChanges();
+    RunInstallOperations();
+    CommitChanges();
+    return outcome;
+  } catch (const EInstallStopped& e) {
+    outcome = {e.ExitCode, e.Message(), true};
+  } catch (const std::exception& e) {
+    outcome = {kExitInstallFailed, ExceptionMessage(e)};
+    FHost.ReportMessage(outcome.Reason);
+  }
+  EndFailedRun(outcome);
+  return outcome;
+}
+
+void TInstallEngine::RunInstallOperations() {
   TSetupScript& script = *FScript;
   FHost.SetProgressMax(script.FileList()->Count() + script.RegList()->Count() + script.ShortCutList()->Count());
   FHost.SetStage(L"正在检查旧版本");
@@ -92,9 +231,14 @@ void TInstallEngine::RunInstallSteps() {
   StopRunningPrograms();
   FHost.SetStage(L"正在安装");
   FHost.ProcessMessages();
+  // The journal reaches the disk at the end of each step: a record per
+  // file is written at once, but not flushed one by one.
   InstallFiles();
+  Changes().Flush();
   WriteRegistryEntries();
+  Changes().Flush();
   CreateShortcuts();
+  Changes().Flush();
   WriteUninstallData();
   RegisterUninstall();
 }

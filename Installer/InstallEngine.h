@@ -7,18 +7,44 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "ExitCodes.h"
 #include "InstallHost.h"
+#include "NvExceptions.h"
 #include "NvResourceModule.h"
 #include "NvStream.h"
 
 class TSetupScript;
 class TSetupFile;
+class TInstallChanges;
+class TJournalWriter;
 class TFileWriter;
 class TPayloadPrefetch;
 class TNvHttp;
 class TNvHttpProxy;
 enum TWorkMode : int;
+
+// How a run of the engine ended. ExitCode is kExitOk when it succeeded,
+// otherwise the program's exit code for the failure (ExitCodes.h), with the
+// reason; what the user must see has been shown through the host already.
+// Leave: the user chose to leave the setup, so the program ends even in an
+// interactive run (other failures of an interactive run return to the idle
+// window).
+struct TInstallOutcome {
+  unsigned ExitCode = kExitOk;
+  std::wstring Reason;
+  bool Leave = false;
+  bool Succeeded() const { return ExitCode == kExitOk; }
+};
+
+// Raised inside the engine when a run must stop with ExitCode (the user chose
+// "退出安装"); the engine's entry points turn it into their outcome.
+class EInstallStopped : public Exception {
+public:
+  EInstallStopped(unsigned exitCode, const std::wstring& reason) : Exception(reason), ExitCode(exitCode) {}
+  unsigned ExitCode;
+};
 
 // The outcome of the folder check.
 struct TFolderCheck {
@@ -52,21 +78,52 @@ public:
 
   // ---- the folder check ----
   // Trims folderText, stores it as "{app}" at once, appends a backslash,
-  // creates the folder with its parents and write-tests it.
+  // creates the folder with its parents and write-tests it. The folders it
+  // creates are remembered: the install's journal starts with them, and a
+  // run that ends before the install removes them again (when empty).
   TFolderCheck CheckInstallFolder(const std::wstring& folderText);
+  // Removes the folders the last folder check created, when still empty.
+  void RemoveCheckedFolders();
 
   // ---- the install, after the folder check ----
-  // The progress maximum, then the operations from RemovePreviousVersion to
-  // RegisterUninstall with their stage lines. Failures raise.
-  void RunInstallSteps();
+  // An unfinished install of the product (its setup was killed) is settled
+  // first; then the progress maximum, and the operations from
+  // RemovePreviousVersion to RegisterUninstall with their stage lines, every
+  // change recorded in the journal; then the journal is committed. A failing
+  // operation's message is reported (kExitInstallFailed); a run the user
+  // ends at a copy failure gives kExitUserAborted with Leave. After either,
+  // the run's changes are rolled back, with progress, and the result is
+  // reported: "安装未完成，已撤销所做的更改。", or what could not be undone
+  // (kExitRollbackIncomplete). Never raises.
+  TInstallOutcome RunInstallSteps();
+
+  // ---- the journal (RunInstallSteps calls these; tests may call them) ----
+  // Settles a pending journal of the product: an unfinished install is
+  // rolled back after telling the user ("上次安装未完成，正在撤销其所做的更改。"),
+  // a finished one tidied. Raises when another setup of the product is
+  // running, or when what the rollback could not undo is left.
+  void SettleUnfinishedInstall();
+  // Starts this run's journal (pending, held without sharing), with the
+  // folders the folder check created.
+  void BeginChanges();
+  // The install has finished: "Uninstall.jnl" is written into the install
+  // folder, the journal committed, the kept copies deleted, the pending
+  // journal removed.
+  void CommitChanges();
+  // Undoes this run's changes with progress through the host and ends the
+  // journal; returns what could not be undone (the pending journal then
+  // stays, for the next run to try again).
+  std::vector<std::wstring> RollBackChanges();
+  // The changes of the running install; raises when none has begun.
+  TInstallChanges& Changes();
   void RemovePreviousVersion();
   void StopRunningPrograms();
   void InstallFiles();
   // Writes the item's content to fileName, decoded from the package file in
   // pieces (a large file costs no more memory than a small one), asking the
-  // host when the file cannot be written (retry, skip, or the end with
-  // kExitUserAborted). A damaged or missing payload raises an error that
-  // names fileName, and the part written is removed.
+  // host when the file cannot be written (retry, skip, or leave: then
+  // EInstallStopped with kExitUserAborted). A damaged or missing payload
+  // raises an error that names fileName, and the part written is removed.
   void WriteFileWithRetry(const TSetupFile& item, const std::wstring& fileName);
   void WriteRegistryEntries();
   void CreateShortcuts();
@@ -80,13 +137,12 @@ public:
   // ---- online ----
   // Fetches the full package through proxy (copied into GlobalHttpProxy)
   // into a temporary file, opens it as the package and loads its project;
-  // true when the full project is loaded. A failed fetch asks the host
-  // (leaving ends the process with kExitDownloadFailed; under "/Silent" a
-  // line and the same end); a file that is not a full package gives
-  // "安装包错误。" (other errors their message), reported, then the end with
-  // kExitDownloadFailed under "/Silent" and "/Auto". False otherwise: the
-  // host then goes back to its idle look.
-  bool DownloadFullPackage(const TNvHttpProxy& proxy);
+  // succeeds when the full project is loaded. A failed fetch asks the host
+  // (under "/Silent" it reports "在线安装失败：URL：REASON" instead):
+  // kExitDownloadFailed, with Leave when the user chose to leave. A file
+  // that is not a full package gives "安装包错误。" (other errors their
+  // message), reported, and kExitDownloadFailed. Never raises.
+  TInstallOutcome DownloadFullPackage(const TNvHttpProxy& proxy);
   // The download's progress (maximum: the declared length, 0 when unknown).
   void HttpWorkBegin(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax);
   void HttpWork(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCount);
@@ -98,9 +154,15 @@ public:
   std::wstring AppendRCode(const std::wstring& address) const;
 
 private:
-  // Decodes the item's payload into file; a damaged or missing payload
-  // raises EZlibError / EResNotFound naming the file.
-  void DecodePayloadInto(const TSetupFile& item, TFileWriter& file);
+  // The operations of RunInstallSteps in their order; failures raise.
+  void RunInstallOperations();
+  // A failed run: rolled back, the result reported; outcome's exit code
+  // becomes kExitRollbackIncomplete when something could not be undone.
+  void EndFailedRun(TInstallOutcome& outcome);
+  // Decodes the item's payload into file and returns the content's Adler-32;
+  // a damaged or missing payload raises EZlibError / EResNotFound naming the
+  // file.
+  uint32_t DecodePayloadInto(const TSetupFile& item, TFileWriter& file);
 
   // While InstallFiles runs: the payloads decoded ahead, and the job of the
   // item being written (kNoJob: none, or taken already, so that a retry
@@ -110,6 +172,10 @@ private:
   std::size_t FPrefetchJob = kNoJob;
 
   TInstallHost& FHost;
+  // The folders the last folder check created, outermost first.
+  std::vector<std::wstring> FCheckedFolders;
+  std::unique_ptr<TJournalWriter> FJournal;
+  std::unique_ptr<TInstallChanges> FChanges;
   TNvResourceModule FPackage;
   std::wstring FPackagePath;
   std::unique_ptr<TSetupScript> FScript;

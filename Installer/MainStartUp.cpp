@@ -3,6 +3,7 @@
 // reading of the picture and the agreement.
 #include "MainFrm.h"
 
+#include "InstallLocation.h"
 #include "NvExceptions.h"
 #include "NvIndyUtils.h"
 #include "NvRegKey.h"
@@ -71,8 +72,7 @@ void TMainForm::StartUp() {
   // read: a value of another type, or none, leaves the default.
   {
     TNvRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), info.GUID}),
-                 KEY_READ) &&
+    if (key.Open(HKEY_LOCAL_MACHINE, UninstallKeyPath(info.GUID), KEY_READ) &&
         key.ValueExists(L"InstallLocation")) {
       try {
         edtDestDir->SetText(key.ReadString(L"InstallLocation"));

@@ -14,6 +14,8 @@
 #include "PayloadPrefetch.h"
 #include "SetupProject.h"
 #include "SetupText.h"
+#include "InstallChanges.h"
+#include "InstallLocation.h"
 #include "Setupfn.h"
 
 
@@ -59,7 +61,7 @@ void TInstallEngine::InstallFiles() {
   for (int i = 0; i < count; ++i) {
     const TSetupFile* item = files->Items(i);
     FHost.StepProgress();
-    const std::wstring dest = IncludeTrailingBackslash(TSetupfn::ExpandConstants(item->DestDir)) + item->SourceMask;
+    const std::wstring dest = FileTarget(*item);
     if (item->FileBytes > 0) {
       if (item->ResID.empty())
         throw EResNotFound(DamagedFileMessage(dest, L"the file item names no package resource"));
@@ -72,7 +74,7 @@ void TInstallEngine::InstallFiles() {
   }
 }
 
-void TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file) {
+uint32_t TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file) {
   // The content may not grow past the size the project gives it: a payload
   // that would is damaged (or made to fill the disk).
   const uint64_t limit = static_cast<uint64_t>(item.FileBytes);
@@ -81,8 +83,7 @@ void TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file
     if (FPrefetch && FPrefetchJob != kNoJob) {
       const std::size_t job = FPrefetchJob;
       FPrefetchJob = kNoJob;
-      FPrefetch->Take(job, [&](const char* data, std::size_t size) { file.Write(data, size); });
-      return;
+      return FPrefetch->Take(job, [&](const char* data, std::size_t size) { file.Write(data, size); });
     }
     TPackageDecoder decoder([&](const char* data, std::size_t size) {
       CheckContentLimit(written += size, limit);
@@ -92,42 +93,44 @@ void TInstallEngine::DecodePayloadInto(const TSetupFile& item, TFileWriter& file
                                [&](const char* data, std::size_t size) { decoder.Write(data, size); }))
       throw EDamagedPayload(DamagedFileMessage(file.FileName(), Format(L"its resource %s is missing", {item.ResID})));
     decoder.Finish();
+    return decoder.ContentAdler32();
   } catch (const EZlibError& e) {
     throw EDamagedPayload(DamagedFileMessage(file.FileName(), e.Message()));
   }
 }
 
 void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstring& dest) {
+  TInstallChanges& changes = Changes();
   for (;;) {
     try {
-      TNvFilefn::ForceFileDir(dest);
-      {
+      changes.CreateFolders(ExtractFilePath(dest));
+      // An earlier file is moved aside first (a file in use cannot be, and
+      // fails here as creating it would).
+      const std::wstring backup = changes.PrepareFile(dest, TJournalRole::jrFile);
+      uint32_t checksum = 1;  // the Adler-32 of no bytes
+      try {
         TFileWriter file(dest, TFileShare::fsExclusive);
-        // Once the file is created, a failed write (a full disk) or a damaged
-        // payload leaves no cut-off file that would look installed; the old
-        // content is gone with the creation already.
-        try {
-          if (item.FileBytes > 0) {
-            DecodePayloadInto(item, file);
-            TFileTimes times;
-            times.CreationTime = Now();
-            times.LastAccessTime = times.CreationTime;
-            times.LastWriteTime = item.LastWriteDate;
-            TNvFilefn::SetFileTimes(static_cast<HANDLE>(file.Handle()), times);
-          }
-          file.Close();
-        } catch (const Exception&) {
-          try {
-            file.Close();
-          } catch (const Exception&) {
-          }
-          RemoveFile(dest);
-          throw;
+        if (item.FileBytes > 0) {
+          checksum = DecodePayloadInto(item, file);
+          TFileTimes times;
+          times.CreationTime = Now();
+          times.LastAccessTime = times.CreationTime;
+          times.LastWriteTime = item.LastWriteDate;
+          TNvFilefn::SetFileTimes(static_cast<HANDLE>(file.Handle()), times);
         }
+        file.Close();
+      } catch (const Exception&) {
+        // A failed write (a full disk) or a damaged payload leaves no cut-off
+        // file that would look installed, and the earlier file comes back.
+        changes.FileAbandoned(dest, backup);
+        throw;
       }
+      changes.FileWritten(dest, TJournalRole::jrFile, checksum);
       return;
     } catch (const EDamagedPayload& e) {
       throw EZlibError(e.Message());
+    } catch (const EInstallStopped&) {
+      throw;
     } catch (const Exception& e) {
       switch (FHost.AskCopyFailure(dest, e.Message())) {
         case TCopyFailureAnswer::cfRetry:
@@ -135,7 +138,7 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
         case TCopyFailureAnswer::cfSkip:
           return;
         default:
-          FHost.ExitSetup(kExitUserAborted);
+          throw EInstallStopped(kExitUserAborted, e.Message());
       }
     }
   }

@@ -7,6 +7,7 @@
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 #include "NvRegKey.h"
+#include "InstallLocation.h"
 #include "PackageFormat.h"
 #include "SetupProject.h"
 
@@ -27,11 +28,11 @@ private:
 
 void TInstallEngine::RemovePreviousVersion() {
   const std::wstring guid = FScript->BaseInfo()->GUID;
-  for (const wchar_t* format : {PreviousUninstallKeyFormat, UninstallKeyFormat}) {
+  for (const std::wstring& keyPath : {PreviousUninstallKeyPath(guid), UninstallKeyPath(guid)}) {
     std::wstring command;
     {
       TNvRegKey key;
-      if (!key.Open(HKEY_LOCAL_MACHINE, Format(format, {std::wstring(UninstallKeyRoot), guid}))) continue;
+      if (!key.Open(HKEY_LOCAL_MACHINE, keyPath)) continue;
       command = key.ReadString(L"QuietUninstallString");
     }
     if (command.empty()) continue;

@@ -10,6 +10,8 @@
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
 #include "SetupProject.h"
+#include "InstallChanges.h"
+#include "InstallLocation.h"
 #include "Setupfn.h"
 
 namespace {
@@ -27,11 +29,9 @@ void TInstallEngine::CreateShortcuts() {
     const TSetupShortCut* item = links->Items(i);
     FHost.StepProgress();
     const std::wstring dstFile = TSetupfn::ExpandConstants(item->DstFile);
-    const std::wstring name = TSetupfn::ExpandConstants(item->Name);
     const std::wstring workDir = TSetupfn::ExpandConstants(item->WorkDir);
-    const std::wstring saveDir = TSetupfn::ExpandConstants(item->SaveDir);
     const std::wstring iconFile = TSetupfn::ExpandConstants(item->IconFile);
-    const std::wstring linkPath = IncludeTrailingBackslash(saveDir) + name + L".lnk";
+    const std::wstring linkPath = ShortcutTarget(*item);
 
     TComPtr<IShellLinkW> link;
     HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid());
@@ -44,18 +44,19 @@ void TInstallEngine::CreateShortcuts() {
     // The first icon of IconFile; without one the link shows its target's icon.
     if (!iconFile.empty()) link->SetIconLocation(iconFile.c_str(), 0);
 
-    // The link's folder ({group} above all) is the product's own: nobody else
-    // creates it. A folder that cannot be made leaves the save to fail.
-    if (!saveDir.empty() && !DirectoryExists(saveDir)) {
-      try {
-        ForceDirectories(saveDir);
-      } catch (const Exception&) {
-      }
-    }
+    // The link's folder ({group} above all) is the product's own when the
+    // install makes it. A folder that cannot be made leaves the save to fail.
+    TInstallChanges& changes = Changes();
+    changes.CreateFolders(ExtractFilePath(linkPath));
     // A link that cannot be saved fails the install: a skipped one would
     // leave an install reported whole without it.
+    const std::wstring backup = changes.PrepareFile(linkPath, TJournalRole::jrShortcut);
     hr = file->Save(linkPath.c_str(), FALSE);
-    if (FAILED(hr)) RaiseComError(Format(L"Saving the shortcut %s", {linkPath}).c_str(), hr);
+    if (FAILED(hr)) {
+      changes.FileAbandoned(linkPath, backup);
+      RaiseComError(Format(L"Saving the shortcut %s", {linkPath}).c_str(), hr);
+    }
+    changes.FileWritten(linkPath, TJournalRole::jrShortcut, FileAdler32(linkPath));
   }
   FHost.CompleteProgress();
 }

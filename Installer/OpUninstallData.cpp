@@ -13,14 +13,24 @@
 #include "NvRegKey.h"
 #include "PackageFormat.h"
 #include "SetupProject.h"
+#include "InstallChanges.h"
+#include "InstallLocation.h"
 #include "Setupfn.h"
 
 namespace {
 
-// Writes the stream, container-encoded unless this is a development run.
-void WriteDataFile(TMemoryStream& stream, const std::wstring& fileName) {
+// Writes the stream, container-encoded unless this is a development run,
+// recorded as the install's.
+void WriteDataFile(TInstallChanges& changes, TMemoryStream& stream, const std::wstring& fileName) {
   if (!TNvSysfn::IsDebugging()) TSetupfn::EncodeStream(stream);
-  WriteFileBytes(fileName, stream.Bytes());
+  const std::wstring backup = changes.PrepareFile(fileName, TJournalRole::jrUninstallData);
+  try {
+    WriteFileBytes(fileName, stream.Bytes());
+  } catch (const Exception&) {
+    changes.FileAbandoned(fileName, backup);
+    throw;
+  }
+  changes.FileWritten(fileName, TJournalRole::jrUninstallData, BytesAdler32(stream.Bytes()));
 }
 
 // "yyyymmdd" of the current local date.
@@ -37,9 +47,9 @@ void TInstallEngine::WriteUninstallData() {
   const std::wstring app = TSetupfn::AppPath();
   TMemoryStream stream;
   FScript->SaveToStream(stream, 0);
-  WriteDataFile(stream, app + UninstallProjectFileName);
+  WriteDataFile(Changes(), stream, app + UninstallProjectFileName);
   stream.Assign(IconPng());
-  WriteDataFile(stream, app + UninstallIconFileName);
+  WriteDataFile(Changes(), stream, app + UninstallIconFileName);
 }
 
 void TInstallEngine::RegisterUninstall() {
@@ -58,28 +68,37 @@ void TInstallEngine::RegisterUninstall() {
 
   // An install without its entry cannot be removed through the system: a key
   // that cannot be written fails the install.
-  const std::wstring keyPath = Format(UninstallKeyFormat, {std::wstring(UninstallKeyRoot), info->GUID});
-  TNvRegKey key;
-  if (!key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath))
-    throw ERegistryException(Format(L"Failed to open the uninstall key 'HKEY_LOCAL_MACHINE\\%s'", {keyPath}));
+  const std::wstring keyPath = UninstallKeyPath(info->GUID);
   const std::wstring app = TSetupfn::AppPath();
   const std::wstring appNoSlash = ExcludeTrailingBackslash(app);
-  key.WriteString(L"DisplayName", Format(L"%s 版本 %s", {info->AppTitle, info->Version}));
-  key.WriteString(L"DisplayVersion", info->Version);
-  key.WriteInteger(L"EstimatedSize", static_cast<uint32_t>(kilobytes));
-  key.WriteString(L"HelpLink", info->CompanyUrl);
-  key.WriteString(L"InstallDate", InstallDateText());
-  key.WriteString(L"InstallLocation", app);
-  key.WriteInteger(L"MajorVersion", static_cast<uint32_t>(major));
-  key.WriteInteger(L"MinorVersion", static_cast<uint32_t>(minor));
-  key.WriteInteger(L"NoModify", 1);
-  key.WriteInteger(L"NoRepair", 1);
-  key.WriteString(L"Publisher", info->CompanyName);
   const std::wstring uninstaller = L"\"" + appNoSlash + L"\\" + UninstallerFileName + L"\"";
-  key.WriteString(L"QuietUninstallString", uninstaller + L" " + UninstallerSilentSwitch);
-  key.WriteString(L"UninstallString", uninstaller);
-  key.WriteString(L"URLInfoAbout", info->CompanyUrl);
-  key.WriteString(L"URLUpdateInfo", info->CompanyUrl);
-  key.WriteInteger(L"VersionMajor", static_cast<uint32_t>(major));
-  key.WriteInteger(L"VersionMinor", static_cast<uint32_t>(minor));
+  const std::pair<const wchar_t*, TRegData> values[] = {
+      {L"DisplayName", RegString(Format(L"%s 版本 %s", {info->AppTitle, info->Version}))},
+      {L"DisplayVersion", RegString(info->Version)},
+      {L"EstimatedSize", RegDWord(static_cast<uint32_t>(kilobytes))},
+      {L"HelpLink", RegString(info->CompanyUrl)},
+      {L"InstallDate", RegString(InstallDateText())},
+      {L"InstallLocation", RegString(app)},
+      {L"MajorVersion", RegDWord(static_cast<uint32_t>(major))},
+      {L"MinorVersion", RegDWord(static_cast<uint32_t>(minor))},
+      {L"NoModify", RegDWord(1)},
+      {L"NoRepair", RegDWord(1)},
+      {L"Publisher", RegString(info->CompanyName)},
+      {L"QuietUninstallString", RegString(uninstaller + L" " + UninstallerSilentSwitch)},
+      {L"UninstallString", RegString(uninstaller)},
+      {L"URLInfoAbout", RegString(info->CompanyUrl)},
+      {L"URLUpdateInfo", RegString(info->CompanyUrl)},
+      {L"VersionMajor", RegDWord(static_cast<uint32_t>(major))},
+      {L"VersionMinor", RegDWord(static_cast<uint32_t>(minor))},
+  };
+  TInstallChanges& changes = Changes();
+  try {
+    for (const auto& [name, data] : values)
+      changes.SetValue(rrkLocalMachine, keyPath, name, data, TJournalRole::jrUninstallEntry);
+  } catch (const ERegistryException& e) {
+    // The entry's own words: which key, or which value.
+    if (StartsText(L"Failed to open the key", e.Message()))
+      throw ERegistryException(Format(L"Failed to open the uninstall key 'HKEY_LOCAL_MACHINE\\%s'", {keyPath}));
+    throw;
+  }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "NvCallbackBarrier.h"
 #include "NvExceptions.h"
 #include "NvResourceModule.h"
 #include "NvSysUtils.h"
@@ -20,7 +21,7 @@ void CheckContentLimit(uint64_t written, uint64_t limit) {
 
 TPayloadPrefetch::TPayloadPrefetch(const std::wstring& packageFile, std::vector<TJob> jobs)
     : FFileName(packageFile), FJobs(std::move(jobs)) {
-  FThread = CreateThread(nullptr, 0, &TPayloadPrefetch::ThreadMain, this, 0, nullptr);
+  FThread = CreateThread(nullptr, 0, &TPayloadPrefetch::ThreadMain, this, 0, &FThreadId);
 }
 
 TPayloadPrefetch::~TPayloadPrefetch() {
@@ -31,12 +32,29 @@ TPayloadPrefetch::~TPayloadPrefetch() {
   if (FThread) {
     WaitForSingleObject(FThread, INFINITE);
     CloseHandle(FThread);
+    // What the thread raised beyond its jobs has reached the writer as a
+    // failed read already; a later thread of the same number must not find it.
+    NvTakeKept(FThreadId);
   }
 }
 
 DWORD WINAPI TPayloadPrefetch::ThreadMain(void* self) {
-  static_cast<TPayloadPrefetch*>(self)->Run();
-  return 0;
+  auto* prefetch = static_cast<TPayloadPrefetch*>(self);
+  const DWORD result = NvCallbackBarrier<DWORD>(1, [prefetch] {
+    prefetch->Run();
+    return DWORD{0};
+  });
+  // Also after a failure outside the jobs (no memory for the buffers), so
+  // that Take ends with a read error instead of waiting for ever.
+  prefetch->Finish();
+  return result;
+}
+
+void TPayloadPrefetch::Finish() {
+  AcquireSRWLockExclusive(&FLock);
+  FFinished = true;
+  ReleaseSRWLockExclusive(&FLock);
+  WakeAllConditionVariable(&FChanged);
 }
 
 bool TPayloadPrefetch::Push(TBlock block) {
@@ -69,7 +87,7 @@ void TPayloadPrefetch::Run() {
       end.Job = i;
       try {
         if (file == INVALID_HANDLE_VALUE) throw EInOutError(openError);
-        DecodeJob(file, i, block, buffer);
+        end.Checksum = DecodeJob(file, i, block, buffer);
         end.End = TEnd::Done;
       } catch (const EZlibError& e) {
         end.End = TEnd::Damaged;
@@ -85,13 +103,9 @@ void TPayloadPrefetch::Run() {
   } catch (const TStopped&) {
   }
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  AcquireSRWLockExclusive(&FLock);
-  FFinished = true;
-  ReleaseSRWLockExclusive(&FLock);
-  WakeAllConditionVariable(&FChanged);
 }
 
-void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer) {
+uint32_t TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer) {
   const TJob& job = FJobs[index];
   uint64_t written = 0;
   TPackageDecoder decoder([&](const char* data, std::size_t size) {
@@ -114,9 +128,10 @@ void TPayloadPrefetch::DecodeJob(HANDLE file, std::size_t index, std::string& bl
   ReadFileRange(file, FFileName, job.Offset, job.Size, buffer,
                 [&](const char* data, std::size_t size) { decoder.Write(data, size); });
   decoder.Finish();
+  return decoder.ContentAdler32();
 }
 
-void TPayloadPrefetch::Take(std::size_t job, const TByteSink& sink) {
+uint32_t TPayloadPrefetch::Take(std::size_t job, const TByteSink& sink) {
   for (;;) {
     AcquireSRWLockExclusive(&FLock);
     while (FQueue.empty() && !FFinished) SleepConditionVariableSRW(&FChanged, &FLock, INFINITE, 0);
@@ -135,7 +150,7 @@ void TPayloadPrefetch::Take(std::size_t job, const TByteSink& sink) {
       case TEnd::None:
         continue;
       case TEnd::Done:
-        return;
+        return block.Checksum;
       case TEnd::Damaged:
         throw EZlibError(block.Message);
       case TEnd::ReadFailed:

@@ -45,7 +45,8 @@ public:
   // a sink raised, is dropped. A damaged payload raises EZlibError, a failed
   // read of the package EInOutError, each with the message the reading on
   // this thread would have given; an exception of the sink comes out as it is.
-  void Take(std::size_t job, const TByteSink& sink);
+  // Returns the Adler-32 of the job's content.
+  uint32_t Take(std::size_t job, const TByteSink& sink);
 
 private:
   enum class TEnd { None, Done, Damaged, ReadFailed };
@@ -54,13 +55,17 @@ private:
     std::string Bytes;
     TEnd End = TEnd::None;
     std::wstring Message;  // of a failed job
+    uint32_t Checksum = 0;  // of a finished job: the content's Adler-32
   };
 
   static DWORD WINAPI ThreadMain(void* self);
   void Run();
+  // No more blocks will come.
+  void Finish();
   // Decodes one job, queueing full blocks; what is left for the job's last
-  // block stays in block. buffer is the read buffer.
-  void DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer);
+  // block stays in block. buffer is the read buffer. Returns the content's
+  // Adler-32.
+  uint32_t DecodeJob(HANDLE file, std::size_t index, std::string& block, std::string& buffer);
   // Queues a block; false when the prefetch is being stopped.
   bool Push(TBlock block);
 
@@ -73,4 +78,5 @@ private:
   bool FStop = false;
   bool FFinished = false;  // the thread has queued the end of every job
   HANDLE FThread = nullptr;
+  DWORD FThreadId = 0;
 };

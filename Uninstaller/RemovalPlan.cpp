@@ -112,7 +112,7 @@ TRemovalPlan MakeRemovalPlan(const TSetupScript& script, const std::wstring& app
   plan.AppDir = IncludeTrailingBackslash(FullPath(appDir));
   plan.SelfPath = FullPath(selfPath);
   const TSetupBaseInfo& info = *script.BaseInfo();
-  for (const wchar_t* name : {UninstallProjectFileName, UninstallIconFileName})
+  for (const wchar_t* name : {UninstallProjectFileName, UninstallIconFileName, JournalFileName})
     plan.DataFiles.push_back(plan.AppDir + name);
 
   TPathList files(plan.Files), folders(plan.Folders), shortcuts(plan.Shortcuts);

@@ -43,6 +43,9 @@ public:
   void Finish();
   uint64_t PayloadBytes() const { return FPosition; }
   uint64_t PlainBytes() const { return FInflater.BytesOut(); }
+  // The Adler-32 of the content (after Finish), from the payload's own
+  // trailer: a checksum of the file that costs nothing more to have.
+  uint32_t ContentAdler32() const { return FInflater.ContentAdler32(); }
 
 private:
   TZlibInflater FInflater;

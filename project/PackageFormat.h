@@ -16,6 +16,9 @@ inline constexpr uint16_t PackageResourceType = 10;
 inline constexpr wchar_t UninstallProjectFileName[] = L"Uninstall.da1";
 // Uninstall data in the installation folder: the product icon as PNG, container-encoded.
 inline constexpr wchar_t UninstallIconFileName[] = L"Uninstall.da2";
+// Uninstall data in the installation folder: the install journal, what the
+// install changed (InstallJournal.h), as written, not container-encoded.
+inline constexpr wchar_t JournalFileName[] = L"Uninstall.jnl";
 
 // Parent of the uninstall keys, under HKEY_LOCAL_MACHINE.
 inline constexpr wchar_t UninstallKeyRoot[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";

@@ -45,6 +45,27 @@ bool TNvRegKey::ValueExists(const std::wstring& name) const {
   return FKey && RegQueryValueExW(FKey, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+bool TNvRegKey::ReadRaw(const std::wstring& name, uint32_t& type, std::string& data) const {
+  if (!FKey) return false;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD t = 0, size = 0;
+    if (RegQueryValueExW(FKey, name.c_str(), nullptr, &t, nullptr, &size) != ERROR_SUCCESS) return false;
+    data.assign(size, '\0');
+    DWORD got = size;
+    const LONG rc = RegQueryValueExW(FKey, name.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(data.data()), &got);
+    if (rc == ERROR_MORE_DATA) continue;  // it grew in between
+    if (rc != ERROR_SUCCESS) return false;
+    data.resize(got);
+    type = t;
+    return true;
+  }
+  return false;
+}
+
+void TNvRegKey::WriteRaw(const std::wstring& name, uint32_t type, const std::string& data) const {
+  Set(name, type, data.data(), static_cast<DWORD>(data.size()));
+}
+
 void TNvRegKey::WriteString(const std::wstring& name, const std::wstring& value) const {
   Set(name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }

@@ -32,6 +32,8 @@ public:
   // "Invalid data type for '%s'".
   std::wstring ReadString(const std::wstring& name) const;
   bool ValueExists(const std::wstring& name) const;
+  // The value's type and raw data; false when it is missing or unreadable.
+  bool ReadRaw(const std::wstring& name, uint32_t& type, std::string& data) const;
 
   // Writes a REG_SZ value (UTF-16, terminating NUL included); an empty name is
   // the key's default value. A refusal raises ERegistryException
@@ -39,6 +41,8 @@ public:
   void WriteString(const std::wstring& name, const std::wstring& value) const;
   // Writes a REG_DWORD value; failures as WriteString.
   void WriteInteger(const std::wstring& name, uint32_t value) const;
+  // Writes a value of any type from its raw data; failures as WriteString.
+  void WriteRaw(const std::wstring& name, uint32_t type, const std::string& data) const;
 
   // Deletes the value; true when it is gone afterwards (also when it was
   // never there).

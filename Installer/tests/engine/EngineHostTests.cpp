@@ -20,11 +20,6 @@
 
 namespace {
 
-// ExitSetup must not return: the test host throws this instead.
-struct TSetupEnded {
-  unsigned Code;
-};
-
 class TTestHost : public TInstallHost {
 public:
   bool SilentInstall() const override { return true; }
@@ -44,7 +39,6 @@ public:
     return TCopyFailureAnswer::cfAbort;
   }
   bool AskDownloadFailure(const std::wstring&) override { return true; }
-  [[noreturn]] void ExitSetup(unsigned code) override { throw TSetupEnded{code}; }
 
   int Max = -1;
   int Steps = 0;
@@ -155,6 +149,7 @@ TEST(EngineInstallFiles, WritesPayloadsAndNamesTheFileOfDamagedData) {
     AddFile(engine, L"first.txt", good, 5);
     AddFile(engine, c.Name, c.ResID, 4000);
     AddFile(engine, L"last.txt", good, 5);
+    engine.BeginChanges();
     const std::wstring message = InstallFailure(engine);
     const std::wstring dest = app + c.Name;
     EXPECT_EQ(message.rfind(L"安装包已损坏：" + dest + L"：", 0), 0u) << Utf8Encode(message);
@@ -164,11 +159,13 @@ TEST(EngineInstallFiles, WritesPayloadsAndNamesTheFileOfDamagedData) {
     EXPECT_FALSE(FileExists(app + L"last.txt")) << "the install went on after the damaged file";
     EXPECT_EQ(host.Steps, 2);
     EXPECT_TRUE(host.CopyFailures.empty()) << "damaged data is not a copy failure";
-    RemoveFile(app + L"first.txt");
+    EXPECT_TRUE(engine.RollBackChanges().empty());
+    EXPECT_FALSE(FileExists(app + L"first.txt")) << "the rollback left a file of the failed install";
+    EXPECT_FALSE(DirectoryExists(app)) << "the rollback left the folder the folder check made";
   }
 }
 
-TEST(EngineInstallFiles, AnAbortedCopyFailureEndsTheSetup) {
+TEST(EngineInstallFiles, AnAbortedCopyFailureEndsTheRun) {
   const std::wstring root = TestRoot(L"abort");
   const std::wstring good = L"{00000000-0000-0000-0000-00000000600D}";
   const std::wstring package = MakePackage(root, {{good, Encoded("hello")}});
@@ -179,11 +176,11 @@ TEST(EngineInstallFiles, AnAbortedCopyFailureEndsTheSetup) {
   // A folder where the file should go: the write fails whatever the answer.
   ForceDirectories(root + L"app\\taken.txt");
   AddFile(engine, L"taken.txt", good, 5);
-  try {
-    engine.InstallFiles();
-    ADD_FAILURE() << "InstallFiles returned after the user aborted";
-  } catch (const TSetupEnded& end) {
-    EXPECT_EQ(end.Code, kExitUserAborted);
-  }
+  const TInstallOutcome outcome = engine.RunInstallSteps();
+  EXPECT_EQ(outcome.ExitCode, kExitUserAborted);
+  EXPECT_TRUE(outcome.Leave);
+  // The user's own choice is not reported back; the rollback's result is.
+  EXPECT_EQ(host.Messages, std::vector<std::wstring>{L"安装未完成，已撤销所做的更改。"});
+  EXPECT_TRUE(DirectoryExists(root + L"app\\taken.txt")) << "a folder in a file's place was moved";
   EXPECT_EQ(host.CopyFailures, std::vector<std::wstring>{root + L"app\\taken.txt"});
 }

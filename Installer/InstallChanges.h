@@ -1,0 +1,69 @@
+// The changes an install makes to the machine, each recorded in the install
+// journal before it is made (InstallJournal.h), so that a failed or killed
+// install can be rolled back and the uninstaller knows what is the product's.
+// Every operation that changes the machine goes through here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "InstallJournal.h"
+#include "JournalFile.h"
+#include "SetupProject.h"
+
+class TInstallChanges {
+public:
+  // Records into journal, which must outlive this object.
+  explicit TInstallChanges(TJournalWriter& journal) : FJournal(journal) {}
+
+  // Records folders that another step created (the folder check), outermost
+  // first, before anything else is changed.
+  void FoldersCreated(const std::vector<std::wstring>& folders);
+  // Creates folder with its missing parents, recording each before it is
+  // created; false when a level cannot be created.
+  bool CreateFolders(const std::wstring& folder);
+
+  // Before path is written: records that the install creates it, or, when it
+  // exists, that it replaces it, and moves the earlier file aside to a kept
+  // copy in the same folder. A file that cannot be moved aside (in use)
+  // raises EFCreateError "Cannot create file "%s". %s", as creating it would.
+  // Returns the kept copy's path ("" for a new file).
+  std::wstring PrepareFile(const std::wstring& path, TJournalRole role);
+  // A write after PrepareFile failed and the item is given up (or tried
+  // again): the part written is deleted and the earlier file (backup, when
+  // not empty) put back whole.
+  void FileAbandoned(const std::wstring& path, const std::wstring& backup);
+  // After path has been written and closed: records its size, last-write
+  // time and the Adler-32 of its content.
+  void FileWritten(const std::wstring& path, TJournalRole role, uint32_t checksum);
+
+  // Writes a registry value in the 32-bit view, recording first each key of
+  // the path that does not exist yet and the value's earlier data. A key
+  // that cannot be opened or created raises ERegistryException "Failed to
+  // open the key 'ROOT\KEY'", a refused write "Failed to set data for 'NAME'".
+  void SetValue(TRegRootKey root, const std::wstring& key, const std::wstring& name, const TRegData& data,
+                TJournalRole role);
+
+  // Makes the records written so far durable on the disk (a step's end).
+  void Flush() { FJournal.Flush(); }
+  // The install has finished: records it, then deletes the kept copies of
+  // replaced files.
+  void Commit();
+
+  const TJournalWriter& Journal() const { return FJournal; }
+
+private:
+  TJournalWriter& FJournal;
+  std::vector<std::wstring> FKept;
+};
+
+// The Adler-32 of a file's content (read whole: for small files).
+uint32_t FileAdler32(const std::wstring& path);
+// The Adler-32 of bytes.
+uint32_t BytesAdler32(const std::string& bytes);
+
+// Registry data of a string (REG_SZ, UTF-16 with its terminating NUL) and of
+// a 32-bit number (REG_DWORD).
+TRegData RegString(const std::wstring& text);
+TRegData RegDWord(uint32_t value);
