@@ -18,7 +18,7 @@ void TMainForm::EndFailedInstall(const TInstallOutcome& outcome) {
   // A run that ends before the install (a failed download) takes back the
   // folder the check made; the install's own rollback has run already.
   FEngine->RemoveCheckedFolders();
-  if (FSilentInstall || FAutoInstall || outcome.Leave) ExitSetup(outcome.ExitCode);
+  if (outcome.Leave || (!outcome.TryAgain && (FSilentInstall || FAutoInstall))) ExitSetup(outcome.ExitCode);
   RestoreIdleLayout();
 }
 

@@ -29,12 +29,14 @@ enum TWorkMode : int;
 // otherwise the program's exit code for the failure (ExitCodes.h), with the
 // reason; what the user must see has been shown through the host already.
 // Leave: the user chose to leave the setup, so the program ends even in an
-// interactive run (other failures of an interactive run return to the idle
-// window).
+// interactive run; TryAgain: the user chose to try again, so even an
+// unattended run goes back to the idle window. Other failures end unattended
+// runs and return interactive ones to the idle window.
 struct TInstallOutcome {
   unsigned ExitCode = kExitOk;
   std::wstring Reason;
   bool Leave = false;
+  bool TryAgain = false;
   bool Succeeded() const { return ExitCode == kExitOk; }
 };
 

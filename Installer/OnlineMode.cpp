@@ -51,7 +51,7 @@ TInstallOutcome TInstallEngine::DownloadFullPackage(const TNvHttpProxy& proxy) {
       // "退出安装" leaves; "重试" and the close box go back to the idle window,
       // where the proxy can be set before the next try.
       const bool leave = FHost.AskDownloadFailure(url);
-      return {kExitDownloadFailed, reason, leave};
+      return {kExitDownloadFailed, reason, leave, !leave};
     }
     FDownloadFile = TNvWinfn::GetTempDir() + TNvStrfn::NewGuidString() + L".exe";
     TNvFilefn::ForceFileDir(FDownloadFile);
