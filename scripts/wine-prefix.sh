@@ -120,11 +120,14 @@ make_template32() {
 }
 
 start_env() {
-  local dir=$1 from=$template path_line=""
+  local dir=$1 from=$template path_line="" debug=-all
   if [ "${2:-}" = "--i686" ]; then
     make_template32
     from=$template32
     path_line="export PATH=\"$("$here/wine32.sh" dir)/bin:\$PATH\""
+    # Faults and unhandled exceptions are reported: the emulated route is
+    # where they are most likely to be the route's and not the program's.
+    debug=-all,err+seh
   else
     make_template
   fi
@@ -149,7 +152,7 @@ start_env() {
   cat > "$dir/env" <<ENV
 export WINEPREFIX="$dir/prefix"
 export DISPLAY="$display"
-export WINEDEBUG=-all
+export WINEDEBUG=$debug
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES"
 export NV_XVFB_PID=$xpid
 $path_line

@@ -22,11 +22,12 @@
 #                   ones under the emulator
 #   fonts.conf      the fonts the i386 side sees, with a cache of its own
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/nvsetup
 dir=${NV_WINE32_DIR:-$cache/wine32}
 # The marker of a finished set-up; a new name makes older ones anew.
-ready=.nvsetup-ready-1
+ready=.nvsetup-ready-2
 
 # i386 packages: Wine itself, the C library and what Wine's i386 side loads
 # (X11, FreeType and fontconfig, PNG, zlib, unwinding). Wine's two halves talk
@@ -105,6 +106,13 @@ install() {
     echo "$missing" >&2
     return 1
   fi
+
+  # Wine's fault handler needs the trap number the emulator leaves out
+  # (wine32-trapfix.c); preloaded through the sysroot's own ld.so.preload, so
+  # that 64-bit programs started from a 32-bit one do not see it.
+  gcc -m32 -O2 -fPIC -shared -nostdlib -fno-stack-protector -o "$root/usr/lib/i386-linux-gnu/nvsetup-trapfix.so" \
+    "$here/wine32-trapfix.c"
+  echo /usr/lib/i386-linux-gnu/nvsetup-trapfix.so >"$root/etc/ld.so.preload"
 
   mkdir -p "$dir/lib/wine" "$dir/lib/x86_64-linux-gnu" "$dir/share" "$dir/bin" "$dir/fontconfig"
   cp /usr/lib/wine/wine64 "$dir/lib/wine/wine64"
