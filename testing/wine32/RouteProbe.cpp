@@ -139,6 +139,28 @@ void CheckShortcut(const std::wstring& work) {
   CoUninitialize();
 }
 
+// Faults that Wine handles itself: a read of an unmapped address inside its
+// guarded code, and a thread stack that grows page by page through its guard
+// page. Either, mishandled, ends the process here.
+DWORD WINAPI GrowStack(void*) {
+  volatile char buffer[512 * 1024];
+  for (int i = static_cast<int>(sizeof(buffer)) - 1; i >= 0; i -= 4096) buffer[i] = 1;
+  buffer[0] = 7;
+  return buffer[0];
+}
+
+void CheckFaults() {
+  Check(IsBadReadPtr(reinterpret_cast<void*>(16), 4) != FALSE, "a read fault inside Wine's guarded code is handled");
+  HANDLE thread = CreateThread(nullptr, 0, GrowStack, nullptr, 0, nullptr);
+  DWORD code = 0;
+  if (thread) {
+    WaitForSingleObject(thread, INFINITE);
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+  }
+  Check(code == 7, "a thread's stack grows through its guard page");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -148,6 +170,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   CreateDirectoryW(argv[1], nullptr);
   CheckWow64();
+  CheckFaults();
   CheckFonts();
   CheckWindow();
   CheckRegistry();
