@@ -32,3 +32,5 @@ else
 fi
 
 "$here/wine-prefix.sh" template
+# The emulated 32-bit Wine and the template for i686 programs (cached).
+"$here/wine-prefix.sh" template32

@@ -13,9 +13,12 @@ for preset in host host-asan win64 win32; do
 done
 stamp=$(mktemp)
 status=0
-for preset in host host-asan win64; do
+# win32: the i686 product's smoke tests under the emulated 32-bit Wine.
+for preset in host host-asan win64 win32; do
   echo "== test $preset"
+  start=$SECONDS
   ctest --preset "$preset" || status=1
+  echo "== test $preset: $((SECONDS - start)) s"
 done
 # Caches (the template prefix, ccache) and the tools of the machine itself
 # (an editor's or package client's own folders) may change.
