@@ -201,6 +201,24 @@ std::wstring ExpandLocation(const std::wstring& value) {
   return loc.Rest.empty() ? top + L"\\" : top + L"\\" + loc.Rest;
 }
 
+std::wstring NormalPath(const std::wstring& path) {
+  const TLocation loc = ParseLocation(path);
+  if (!loc.Problem.empty() || loc.Root != TLocationRoot::lrAbsolute) return {};
+  return loc.Rest.empty() ? loc.Base + L"\\" : loc.Base + L"\\" + loc.Rest;
+}
+
+bool PathWithin(const std::wstring& path, const std::wstring& folder) {
+  const std::wstring p = NormalPath(path), f = NormalPath(folder);
+  if (p.empty() || f.empty()) return false;
+  if (SameText(p, f)) return true;
+  const std::wstring prefix = IncludeTrailingBackslash(f);
+  return p.size() > prefix.size() && SameText(p.substr(0, prefix.size()), prefix);
+}
+
+bool PathBelow(const std::wstring& path, const std::wstring& folder) {
+  return PathWithin(path, folder) && !SameText(NormalPath(path), NormalPath(folder));
+}
+
 std::wstring FileLocationValue(const TSetupFile& item) { return item.DestDir + L"\\" + item.SourceMask; }
 
 std::wstring FileTarget(const TSetupFile& item) { return ExpandLocation(FileLocationValue(item)); }

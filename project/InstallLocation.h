@@ -75,6 +75,17 @@ std::wstring LocationKey(const std::wstring& value);
 // that folder is not an absolute path.
 std::wstring ExpandLocation(const std::wstring& value);
 
+// The normal form of an absolute path ("C:\a\b", "\\srv\share\a"; "C:\" for
+// a drive's root), or "" when path is not absolute or climbs above its drive
+// or share. Paths the programs compare are compared in this form.
+std::wstring NormalPath(const std::wstring& path);
+// Whether path is folder or lies below it, compared in the normal form,
+// letter case ignored (text only: another spelling of the same folder, such
+// as a mapped drive, does not count).
+bool PathWithin(const std::wstring& path, const std::wstring& folder);
+// Whether path lies strictly below folder, in the same way.
+bool PathBelow(const std::wstring& path, const std::wstring& folder);
+
 // ---- the targets of project items ---------------------------------------------
 
 // The value a file item's target is parsed from: DestDir + "\" + SourceMask.

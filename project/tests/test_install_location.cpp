@@ -185,6 +185,25 @@ TEST_F(InstallLocation, ItemTargets) {
   EXPECT_EQ(Utf8Encode(RegistryRootName(static_cast<TRegRootKey>(9))), "HKEY_CURRENT_USER");
 }
 
+TEST(PathComparison, NormalFormAndContainment) {
+  EXPECT_EQ(Utf8Encode(NormalPath(L"c:/A//b/./c/../")), "C:\\A\\b");
+  EXPECT_EQ(Utf8Encode(NormalPath(L"C:\\")), "C:\\");
+  for (const wchar_t* bad : {L"", L"a\\b", L"{app}\\x", L"C:\\..\\x"}) EXPECT_EQ(NormalPath(bad), L"");
+  struct {
+    const wchar_t *path, *folder;
+    bool within, below;
+  } cases[] = {
+      {L"C:\\App\\x.txt", L"c:\\app\\", true, true},   {L"C:\\App", L"C:\\App\\", true, false},
+      {L"C:\\Apps\\x", L"C:\\App", false, false},        {L"C:\\App\\..\\x", L"C:\\App", false, false},
+      {L"C:\\x", L"C:\\", true, true},                     {L"D:\\App\\x", L"C:\\App", false, false},
+      {L"relative\\x", L"C:\\", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PathWithin(c.path, c.folder), c.within) << Utf8Encode(c.path) << " in " << Utf8Encode(c.folder);
+    EXPECT_EQ(PathBelow(c.path, c.folder), c.below) << Utf8Encode(c.path) << " below " << Utf8Encode(c.folder);
+  }
+}
+
 TEST(PathConstantNames, KnownConstants) {
   for (const wchar_t* c : {L"{app}", L"{PF}", L"{group}", L"{desktop}", L"{srcexe}"}) EXPECT_TRUE(IsPathConstant(c));
   for (const wchar_t* c : {L"{commondesktop}", L"{Version}", L"app", L""}) EXPECT_FALSE(IsPathConstant(c));
