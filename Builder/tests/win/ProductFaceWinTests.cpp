@@ -45,8 +45,8 @@ TBuilt& Built() {
     test::TProjectText t;
     t.BaseInfo += " IconFile=\"icon.png\" ProductName=\"{AppTitle} 专业版\" CompanyName=\"示例公司\""
                   " LegalCopyright=\"Copyright (C) 2026 示例公司\" InstallFileDescription=\"{AppTitle} 安装程序\""
-                  " UninstallFileDescription=\"{AppTitle} 卸载程序\" DefInstallPath=\"" +
-                  ToUtf8(b->InstallDir) + "\"";
+                  " UninstallFileDescription=\"{AppTitle} 卸载程序\"";
+    t.DefInstallPath = ToUtf8(b->InstallDir);
     t.Files.push_back("DestDir=\"{app}\" SourcePath=\"payload\" SourceMask=\"*.*\"");
     test::WriteFile(b->Dir / "proj/project.xml", t.Xml());
     TBuildOptions o;
