@@ -490,3 +490,27 @@ TEST_F(AuthoringTest, TwoItemsForOneDestinationPackIdenticalContentOnceAndRefuse
   e = ErrorOf(emptyAndFull);
   EXPECT_NE(e.find("notes.txt) and the one at line 6 (no content) both install"), std::string::npos) << e;
 }
+
+// The reference describes every element and attribute of the project and
+// every value of its enumerations.
+TEST(ProjectReference, NamesEveryPropertyAndValue) {
+  const std::string text = ReadWholeFile(fs::path(NV_PROJECT_REFERENCE));
+  TSetupScript script;
+  std::vector<const TPersistent*> objects = {&script, script.BaseInfo()};
+  std::vector<std::unique_ptr<TXmlPersistent>> items;
+  for (TXmlObjectList* list : std::initializer_list<TXmlObjectList*>{script.FileList(), script.RegList(), script.RunList(),
+                                                                     script.ShortCutList(), script.SwiperList(), script.VarList()}) {
+    items.emplace_back(list->CreateItem(L""));
+    objects.push_back(items.back().get());
+    EXPECT_NE(text.find("(`" + items.back()->ClassName() + "`)"), std::string::npos) << items.back()->ClassName();
+  }
+  for (const TPersistent* object : objects)
+    for (const TPropInfo& p : object->Props()) {
+      const std::string name = p.Kind == TTypeKind::tkClass ? "<" + p.Name + ">" : "`" + p.Name + "`";
+      EXPECT_NE(text.find(name), std::string::npos) << object->ClassName() << "." << p.Name;
+      if (p.Enum && p.Enum != &BooleanInfo)
+        for (const char* value : p.Enum->Names) EXPECT_NE(text.find(std::string("`") + value + "`"), std::string::npos) << value;
+    }
+  for (const char* constant : {"`{app}`", "`{pf}`", "`{group}`", "`{desktop}`", "`{srcexe}`"})
+    EXPECT_NE(text.find(constant), std::string::npos) << constant;
+}

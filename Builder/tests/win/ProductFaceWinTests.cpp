@@ -3,6 +3,8 @@
 // for the full package, the online stub and the bundled uninstaller; and the
 // edited full package still installs.
 #include <gtest/gtest.h>
+
+#include <set>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -11,6 +13,7 @@
 
 #include "NvStream.h"
 #include "PackageBuilder.h"
+#include "PackageContents.h"
 #include "PackageFormat.h"
 #include "PngImage.h"
 #include "ProjectFixture.h"
@@ -254,6 +257,24 @@ TEST(ProductFace, TheEditedFullPackageInstalls) {
   ASSERT_TRUE(fs::is_regular_file(dir / "Uninstall.exe"));
   EXPECT_EQ(ReadWholeFile(dir / "Uninstall.exe"), ReadWholeFile(b.Uninstaller));
   ExpectVersionInformation(dir / "Uninstall.exe", L"测试产品 卸载程序", L"Uninstall.exe");
+
+  // "extract" writes what the install wrote, and the uninstall data keeps no
+  // path of the build machine.
+  const fs::path extracted = b.Dir.Path() / "extracted";
+  ExtractFiles(TPackageReader(b.Report.FullPackage), extracted, nullptr);
+  std::set<fs::path> installed, fromPackage;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) installed.insert(e.path().lexically_relative(dir));
+  for (const auto& e : fs::recursive_directory_iterator(extracted / "{app}"))
+    if (e.is_regular_file()) fromPackage.insert(e.path().lexically_relative(extracted / "{app}"));
+  installed.erase("Uninstall.da1");
+  installed.erase("Uninstall.da2");
+  EXPECT_EQ(installed, fromPackage);
+  for (const fs::path& rel : fromPackage)
+    EXPECT_EQ(ReadWholeFile(dir / rel), ReadWholeFile(extracted / "{app}" / rel)) << PathText(rel);
+  const std::string data = Decode(ReadWholeFile(dir / "Uninstall.da1"));
+  EXPECT_EQ(data.find("payload"), std::string::npos) << data;  // the SourcePath
+  EXPECT_EQ(data.find(PathText(b.Dir.Path().filename())), std::string::npos) << data;
 }
 
 TEST(ProductFace, AFailingSignCommandRunsThroughCmdAndLeavesNothing) {
