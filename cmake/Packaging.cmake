@@ -7,6 +7,9 @@ if(WIN32 OR NOT TARGET setup-builder)
   return()
 endif()
 include(GNUInstallDirs)
+# Installing and packaging take what is built: setup-builder and the win32
+# runtime (building "all" would build every test program too).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 install(CODE "
   foreach(f Installer/Setup.exe Uninstaller/Uninstall.exe)
     if(NOT EXISTS \"${NV_RUNTIME_BUILD_DIR}/\${f}\")
