@@ -83,8 +83,9 @@ TEST(Cli, FailuresNameTheFile) {
   test::WriteFile(dir / "bad.xml", "<TSetupScript>\n<BaseInfo\n");
   r = Cli({"build", PathText(dir / "bad.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller"});
   EXPECT_EQ(r.Code, 1);
-  EXPECT_EQ(r.Err, PathText(dir / "bad.xml") + ":2:1: error: not XML: a \"<\" without its \">\"\n" + "setup-builder: " +
-                       PathText(dir / "bad.xml") + ": 1 error; nothing was built\n");
+  const std::string bad = PathText(fs::absolute(dir / "bad.xml").lexically_normal());
+  EXPECT_EQ(r.Err, bad + ":2:1: error: not XML: a \"<\" without its \">\"\n" + "setup-builder: " + bad +
+                       ": 1 error; nothing was built\n");
 }
 
 TEST(Cli, RuntimeAndUninstallerComeAsAPairOfOneMachine) {
@@ -138,7 +139,7 @@ TEST(Cli, EveryMistakeOfAProjectIsReportedWithItsPlace) {
                   "</TSetupScript>\n");
   TRun r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller"});
   EXPECT_EQ(r.Code, 1);
-  const std::string at = PathText(dir / "p/project.xml") + ":";
+  const std::string at = PathText(fs::absolute(dir / "p/project.xml").lexically_normal()) + ":";
   for (const char* expected : {
            "3:3: error: BaseInfo: DefInstallPath is missing",
            "3:13: error: BaseInfo: AppTitle is empty",

@@ -3,6 +3,7 @@
 // error paths that must leave no output behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 
 #include "BuilderCli.h"
@@ -33,6 +34,15 @@ std::unique_ptr<TSetupScript> ProjectOf(const std::string& payload) {
   TMemoryStream stream(DecodePayload(payload));
   s->LoadFromStream(stream, 0);
   return s;
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) setenv(name, value, 1);
+  else unsetenv(name);
+#endif
 }
 
 std::vector<fs::path> FilesUnder(const fs::path& dir) {
@@ -180,9 +190,9 @@ TEST_F(PackageBuildTest, BuildsAreByteIdenticalAndCarryNoBuildMachinePath) {
 
 // SOURCE_DATE_EPOCH is the latest time a package records.
 TEST_F(PackageBuildTest, SourceDateEpochLimitsTheFileTimes) {
-  ::setenv("SOURCE_DATE_EPOCH", "946684800", 1);  // 2000-01-01 00:00 UTC
+  SetEnvironment("SOURCE_DATE_EPOCH", "946684800");  // 2000-01-01 00:00 UTC
   TBuildReport report = BuildPackages(Options());
-  ::unsetenv("SOURCE_DATE_EPOCH");
+  SetEnvironment("SOURCE_DATE_EPOCH", nullptr);
   auto script = ProjectOf(report.Resources[FullPackageMarker]);
   ASSERT_GT(script->FileList()->Count(), 0);
   for (int i = 0; i < script->FileList()->Count(); ++i) {
