@@ -11,6 +11,7 @@
 #include "AuthoringProject.h"
 #include "DefaultPicture.h"
 #include "NvStream.h"
+#include "PeResources.h"
 #include "ProjectFixture.h"
 #include "SetupProject.h"
 
@@ -18,6 +19,8 @@ using namespace nvbuilder;
 namespace fs = std::filesystem;
 
 namespace {
+
+std::u16string FromUtf16Text(const std::wstring& text) { return ToUtf16(text); }
 
 bool IsGuid(const std::wstring& s) {
   return std::regex_match(ToUtf8(s), std::regex("\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}"));
@@ -277,11 +280,13 @@ TEST_F(AuthoringTest, MalformedProjectNamesTheFileAndThePlace) {
   test::WriteFile(FDir / "proj/other.xml", "<Something>\n  <BaseInfo AppTitle=\"x\"/>\n</Something>");
   test::WriteFile(FDir / "proj/nesting.xml", "<TSetupScript>\n  <RegList>\n  </FooList>\n</TSetupScript>");
   test::WriteFile(FDir / "proj/latin1.xml", "<TSetupScript>\n<BaseInfo AppTitle=\"caf\xE9\"/></TSetupScript>");
+  test::WriteFile(FDir / "proj/unquoted.xml", "<TSetupScript>\n  <BaseInfo AppTitle=x GUID=\"{1}\"/>\n</TSetupScript>");
   const std::pair<const char*, const char*> cases[] = {
       {"broken.xml", "broken.xml:1:15: error: not XML: a \"<\" without its \">\""},
       {"other.xml", "other.xml:1:1: error: not a setup project: the root element must be <TSetupScript>, not <Something>"},
       {"nesting.xml", "nesting.xml:3:3: error: not XML: the end tag </FooList> does not close the open element <RegList>"},
       {"latin1.xml", "latin1.xml:2:24: error: the project is not UTF-8 text"},
+      {"unquoted.xml", "unquoted.xml:2:22: error: not XML: the value of the attribute AppTitle of <BaseInfo> is not in quotes"},
   };
   for (const auto& [name, expected] : cases) {
     try {
@@ -292,6 +297,14 @@ TEST_F(AuthoringTest, MalformedProjectNamesTheFileAndThePlace) {
       EXPECT_NE(e.Lines[0].find(expected), std::string::npos) << e.Lines[0];
     }
   }
+  // UTF-16 with a byte-order mark reads as the same project.
+  test::TProjectText t;
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : FromUtf16Text(FromUtf8(t.Xml()))) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  test::WriteFile(FDir / "proj/utf16.xml", utf16);
+  TAuthoringProject wide(FDir / "proj/utf16.xml");
+  wide.Prepare({});
+  EXPECT_EQ(wide.Script().BaseInfo()->AppTitle, L"测试产品");
   try {
     TAuthoringProject p(FDir / "proj/absent.xml");
     FAIL() << "no error";
