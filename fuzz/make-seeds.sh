@@ -22,7 +22,7 @@ mkdir -p "$seeds"/{xml_document,setup_script,decode_stream,pe_reader,pe_writer,p
 
 # Packages of the example product on the 32-bit test program, and the
 # project each carries (as "setup-builder inspect" shows it).
-"$builder" build "$host/examples/demo/project.xml" --runtime "$fixtures/fixture32.exe" --out "$work" --quiet
+"$builder" build "$host/examples/demo/project.xml" --runtime "$fixtures/fixture32.exe" --no-uninstaller --out "$work" --quiet
 for kind in DemoAppSetup DemoAppSetupOnline; do
   "$builder" inspect "$work/$kind.exe" | sed -n '/^project:$/,$p' | tail -n +2 > "$work/$kind.project.xml"
 done
