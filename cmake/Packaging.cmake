@@ -19,8 +19,8 @@ install(CODE "
 install(TARGETS setup-builder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${NV_RUNTIME_BUILD_DIR}/Installer/Setup.exe ${NV_RUNTIME_BUILD_DIR}/Uninstaller/Uninstall.exe
   DESTINATION ${CMAKE_INSTALL_DATADIR}/nvsetup/runtime)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/project-reference.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/demo/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/demo
+install(FILES ${PROJECT_SOURCE_DIR}/docs/project-reference.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/setup-builder)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/demo/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/setup-builder/examples/demo
   PATTERN app EXCLUDE)
 
 set(CPACK_PACKAGE_NAME setup-builder)
