@@ -20,9 +20,11 @@ dpkg-deb -c "$deb" | awk '{print $6}' | grep -E 'bin/setup-builder$|runtime/(Set
 dpkg-deb -x "$deb" "$scratch/root"
 cp -r "$stage" "$scratch/example"
 "$scratch/root/usr/bin/setup-builder" build "$scratch/example/project.xml" --out "$scratch/out" --quiet
-"$scratch/root/usr/bin/setup-builder" inspect "$scratch/out/DemoAppSetup.exe" | grep -q '^kind: full'
+# (outputs taken whole first: "grep -q" would end a pipe early, and pipefail the script)
+inspected=$("$scratch/root/usr/bin/setup-builder" inspect "$scratch/out/DemoAppSetup.exe")
+grep -q '^kind: full' <<<"$inspected"
 listed=$("$scratch/root/usr/bin/setup-builder" list "$scratch/out/DemoAppSetup.exe")
-echo "$listed" | grep -F '{app}\Uninstall.exe'
+grep -F '{app}\Uninstall.exe' <<<"$listed"
 # The package carries the installed runtime, with the project's face: the same
 # machine type as the product's 32-bit Setup.exe (PE machine 0x14c).
 machine() { python3 -c 'import struct,sys; b=open(sys.argv[1],"rb").read(); o=struct.unpack_from("<I",b,60)[0]; print(hex(struct.unpack_from("<H",b,o+4)[0]))' "$1"; }
