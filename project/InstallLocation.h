@@ -31,6 +31,18 @@ public:
   using Exception::Exception;
 };
 
+// What is wrong with a location value.
+enum class TLocationFault {
+  lfNone,
+  lfEmpty,
+  lfRelative,          // no constant, no drive or share
+  lfUnknownConstant,   // "{name}" at the start that is no folder constant
+  lfSrcExe,            // "{srcexe}": a file, not a folder
+  lfInnerConstant,     // a path constant after the start
+  lfClimbsOut,         // ".." above the constant's folder, the drive or the share
+  lfBadNetworkPath,    // "\\" without a server and a share
+};
+
 // A location value taken apart. Problem is empty when the value is usable.
 struct TLocation {
   TLocationRoot Root = TLocationRoot::lrAbsolute;
@@ -40,6 +52,7 @@ struct TLocation {
   // leading or trailing backslash; empty for the root itself.
   std::wstring Rest;
   std::wstring Problem;
+  TLocationFault Fault = TLocationFault::lfNone;  // the kind of Problem
 };
 
 // The folder constants a location may start with, in the form they are

@@ -79,7 +79,7 @@ protected:
     text.BaseInfo += " InstallFileDescription=\"安装\" UninstallFileDescription=\"卸载\"";
     text.Files.push_back("DestDir=\"{app}\" SourcePath=\"payload\" SourceMask=\"*.*\"");
     test::WriteFile(FDir / "proj/project.xml", text.Xml());
-    test::WriteFile(FDir / "tools/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture32.exe"));
+    test::WriteFile(FDir / "tools/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture64.exe"));
   }
   TRun Build(const std::string& sign) {
     return Cli({"build", PathText(FDir / "proj/project.xml"), "--runtime", PathText(test::DemoRuntime()),

@@ -68,33 +68,37 @@ TEST_F(InstallLocation, ParsesRootAndNormalRest) {
 }
 
 TEST_F(InstallLocation, RefusesWhatWouldLandElsewhere) {
+  using F = TLocationFault;
   struct Case {
     const wchar_t* value;
     const char* problem;
+    TLocationFault fault;
   } cases[] = {
-      {L"", "empty"},
-      {L"   ", "empty"},
-      {L"bin", "is relative"},
-      {L".\\bin", "is relative"},
-      {L"\\Windows", "is relative"},
-      {L"C:Windows", "is relative"},
-      {L"{commondesktop}\\x", "unknown constant {commondesktop}"},
-      {L"{Versoin}", "unknown constant {Versoin}"},
-      {L"{srcexe}\\x", "the setup program itself"},
-      {L"{app}\\..\\..\\x", "climbs out of {app}"},
-      {L"{app}\\a\\..\\..", "climbs out of {app}"},
-      {L"C:\\..\\x", "climbs out of C:\\"},
-      {L"{app}\\{desktop}", "names the constant {desktop} after its start"},
-      {L"C:\\x\\{APP}", "names the constant {app} after its start"},
-      {L"\\\\server", "not a full network path"},
-      {L"\\\\server\\..\\x", "not a full network path"},
+      {L"", "empty", F::lfEmpty},
+      {L"   ", "empty", F::lfEmpty},
+      {L"bin", "is relative", F::lfRelative},
+      {L".\\bin", "is relative", F::lfRelative},
+      {L"\\Windows", "is relative", F::lfRelative},
+      {L"C:Windows", "is relative", F::lfRelative},
+      {L"{commondesktop}\\x", "unknown constant {commondesktop}", F::lfUnknownConstant},
+      {L"{Versoin}", "unknown constant {Versoin}", F::lfUnknownConstant},
+      {L"{srcexe}\\x", "the setup program itself", F::lfSrcExe},
+      {L"{app}\\..\\..\\x", "climbs out of {app}", F::lfClimbsOut},
+      {L"{app}\\a\\..\\..", "climbs out of {app}", F::lfClimbsOut},
+      {L"C:\\..\\x", "climbs out of C:\\", F::lfClimbsOut},
+      {L"{app}\\{desktop}", "names the constant {desktop} after its start", F::lfInnerConstant},
+      {L"C:\\x\\{APP}", "names the constant {app} after its start", F::lfInnerConstant},
+      {L"\\\\server", "not a full network path", F::lfBadNetworkPath},
+      {L"\\\\server\\..\\x", "not a full network path", F::lfBadNetworkPath},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << Utf8Encode(c.value));
     const TLocation loc = ParseLocation(c.value);
     EXPECT_NE(Utf8Encode(loc.Problem).find(c.problem), std::string::npos) << Utf8Encode(loc.Problem);
+    EXPECT_EQ(loc.Fault, c.fault);
     EXPECT_THROW(ExpandLocation(c.value), ELocationError);
   }
+  EXPECT_EQ(ParseLocation(L"{app}\\bin").Fault, F::lfNone);
 }
 
 TEST_F(InstallLocation, ExpandsWithTheFolderValues) {
