@@ -119,16 +119,36 @@ void TInstallChanges::FileAbandoned(const std::wstring& path, const std::wstring
     FKept.erase(std::remove(FKept.begin(), FKept.end(), backup), FKept.end());
 }
 
-void TInstallChanges::FileWritten(const std::wstring& path, TJournalRole role, uint32_t checksum) {
+void TInstallChanges::FileCreated(const std::wstring& path, TJournalRole role) {
+  TJournalEntry e;
+  e.Kind = TJournalKind::jkFileCreated;
+  e.Role = role;
+  e.Path = path;
+  FJournal.Append(e);
+}
+
+void TInstallChanges::FileWritten(const std::wstring& path, TJournalRole role, uint32_t checksum, void* handle) {
+  DWORD sizeHigh = 0, sizeLow = 0;
+  FILETIME written{};
+  BY_HANDLE_FILE_INFORMATION info{};
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+  if (handle && GetFileInformationByHandle(static_cast<HANDLE>(handle), &info)) {
+    sizeHigh = info.nFileSizeHigh;
+    sizeLow = info.nFileSizeLow;
+    written = info.ftLastWriteTime;
+  } else if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    sizeHigh = data.nFileSizeHigh;
+    sizeLow = data.nFileSizeLow;
+    written = data.ftLastWriteTime;
+  } else {
     throw EOSError(Format(L"Cannot read the attributes of \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+  }
   TJournalEntry e;
   e.Kind = TJournalKind::jkFileState;
   e.Role = role;
   e.Path = path;
-  e.Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  e.WriteTime = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  e.Size = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
+  e.WriteTime = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
   e.Checksum = checksum;
   FJournal.Append(e);
 }
