@@ -8,6 +8,9 @@
 #       started program
 #   demo_smoke.sh uninstall
 #       remove that install and check that nothing of it is left
+# With NV_DEMO_SHORTCUTS=0 the example is built without its shortcuts: under
+# qemu-i386 the emulator dies inside shell32 while saving a shortcut in some
+# runs, and the rest of the install is what this test is for.
 # The environment is NV_WINE_DIR (wine-prefix.sh start DIR --i686).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +27,7 @@ app_win='C:\Program Files (x86)\NvDemo\演示程序'
 app="$drive_c/Program Files (x86)/NvDemo/演示程序"
 work="$dir/demo"
 failures=0
+shortcuts=${NV_DEMO_SHORTCUTS:-1}
 
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; }
@@ -93,7 +97,12 @@ install() {
   [ -f "$stage/project.xml" ] || { echo "demo_smoke: the example is not staged in $stage"; return 1; }
   rm -rf "$work"
   mkdir -p "$work"
-  "$builder" build "$stage/project.xml" --runtime "$setup" --uninstaller "$uninstaller" --out "$work/pkg" --quiet ||
+  local project="$stage/project.xml"
+  if [ "$shortcuts" = 0 ]; then
+    project="$stage/project-noshortcuts.xml"
+    grep -v '<TSetupShortCut ' "$stage/project.xml" >"$project"
+  fi
+  "$builder" build "$project" --runtime "$setup" --uninstaller "$uninstaller" --out "$work/pkg" --quiet ||
     { echo "demo_smoke: the package did not build"; return 1; }
   local package="$work/pkg/DemoAppSetup.exe"
   check "the package carries the i686 runtime" [ "$(pe_machine "$package")" = i386 ]
@@ -115,6 +124,7 @@ install() {
   check "installed Uninstall.exe (i686)" [ "$(pe_machine "$app/Uninstall.exe")" = i386 ]
   check "installed Uninstall.da1" [ -s "$app/Uninstall.da1" ]
   check "installed Uninstall.da2" [ -s "$app/Uninstall.da2" ]
+  check "installed Uninstall.jnl" [ -s "$app/Uninstall.jnl" ]
 
   local app_reg=${app_win//\\/\\\\}
   check "HKLM NvDemo\\演示程序 InstallDir (32-bit view)" reg_has "$product_key" "\"InstallDir\"=\"$app_reg\\\\\""
@@ -134,7 +144,11 @@ install() {
       *) check "shortcut ${link#"$drive_c/"} points at DemoApp.exe" [ "$target" = "$app_win\\DemoApp.exe" ] ;;
     esac
   done < <(links)
-  check "three shortcuts (two in the group, one on the desktop), found $count" [ "$count" -eq 3 ]
+  if [ "$shortcuts" = 0 ]; then
+    check "no shortcuts (built without them), found $count" [ "$count" -eq 0 ]
+  else
+    check "three shortcuts (two in the group, one on the desktop), found $count" [ "$count" -eq 3 ]
+  fi
 
   # The run entry: DemoApp.exe, a 32-bit program started by the 32-bit setup
   # (its emulated start takes a while; the process is listed early).
