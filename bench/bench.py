@@ -10,6 +10,9 @@ figure as a ratio to NSIS. It also times the runtime's start-up on projects of
 
     bench/bench.py            the full run (200 MB tree, 512 MB file, 5 rounds)
     bench/bench.py --quick    a small tree and one round (the test suite runs it)
+    bench/bench.py --baseline OLD/Setup.exe --cases product
+                              an earlier runtime's installs alternate with ours and
+                              NSIS's; "vs base" rows give ours / the earlier one
 
 Memory is the installer process's peak resident set (VmHWM) and the largest
 private part seen (Private_Clean + Private_Dirty of smaps_rollup), read from
@@ -167,13 +170,13 @@ def timed(cmd, **kw):
     return time.perf_counter() - t
 
 
-def build_ours(args, name, tree, work, install, jobs):
+def build_ours(args, name, tree, work, install, jobs, runtime=None):
     work.mkdir(parents=True, exist_ok=True)
     items = FILE_ITEM.format(src=tree) if tree else ""
     project = work / f"{name}.xml"
     project.write_text(PROJECT.replace("{install}", install).replace("{out}", f"{name}.exe")
                        .replace("{items}", items), encoding="utf-8")
-    cmd = args.builder + ["build", str(project), "--runtime", str(args.runtime), "--quiet"]
+    cmd = args.builder + ["build", str(project), "--runtime", str(runtime or args.runtime), "--quiet"]
     cmd += ["--uninstaller", str(args.uninstaller)] if args.uninstaller else ["--no-uninstaller"]
     if jobs:
         cmd += ["--jobs", str(jobs)]
@@ -283,6 +286,10 @@ def main():
     ap.add_argument("--builder", default=str(ROOT / "build/host/Builder/setup-builder"))
     ap.add_argument("--runtime", type=Path, default=ROOT / "build/win64/Installer/Setup.exe")
     ap.add_argument("--uninstaller", type=Path, default=ROOT / "build/win64/Uninstaller/Uninstall.exe")
+    ap.add_argument("--baseline", type=Path, default=None,
+                    help="another Setup.exe (an earlier build) whose installs alternate with ours and NSIS's")
+    ap.add_argument("--cases", default="product,bigfile",
+                    help="the install cases of the full run besides the empty package (default: product,bigfile)")
     ap.add_argument("--wine-env", type=Path, default=None,
                     help="a running environment of scripts/wine-prefix.sh (default: one of the bench's own)")
     args = ap.parse_args()
@@ -301,8 +308,9 @@ def main():
         loads = [100, 1000]
     else:
         make_tree(trees / "product", 7, 2000, 200 << 20, [20 << 20, 22 << 20, 24 << 20])
-        make_tree(trees / "bigfile", 11, 0, 0, [512 << 20])
-        cases += [("product", trees / "product"), ("bigfile", trees / "bigfile")]
+        if "bigfile" in args.cases.split(","):
+            make_tree(trees / "bigfile", 11, 0, 0, [512 << 20])
+        cases += [(c, trees / c) for c in args.cases.split(",") if c in ("product", "bigfile")]
         loads = [1000, 10000]
     for name, tree in cases[1:]:
         n, size = tree_size(tree)
@@ -317,6 +325,8 @@ def main():
         _, tn = build_ours(args, f"ours_{name}", tree, work / "pkg", ours_dir, 0)
         npkg, tns = build_nsis(f"nsis_{name}", tree, work / "pkg")
         packages[name] = (pkg, npkg)
+        if args.baseline:
+            packages[name] += (build_ours(args, f"base_{name}", tree, work / "pkg", ours_dir, 0, args.baseline)[0],)
         figures[name] = {"build 1 thread (s)": (t1, tns), "build all cores (s)": (tn, tns),
                          "package size (MB)": (pkg.stat().st_size / 1e6, npkg.stat().st_size / 1e6)}
         print(f"   {name}: ours {t1:.2f} s / {tn:.2f} s, {pkg.stat().st_size} bytes; "
@@ -326,13 +336,14 @@ def main():
     try:
         print("== installs", flush=True)
         for name, tree in cases:
-            pkg, npkg = packages[name]
-            runs = {"ours": [], "nsis": []}
+            pkg, npkg = packages[name][:2]
+            runs = {"ours": [], "nsis": [], "base": []}
+            sides = ("ours", "nsis", "base") if args.baseline else ("ours", "nsis")
             for r in range(rounds):
-                for side in (("ours", "nsis") if r % 2 == 0 else ("nsis", "ours")):
-                    if side == "ours":
+                for side in (sides if r % 2 == 0 else sides[::-1]):
+                    if side in ("ours", "base"):
                         clean_ours(wine, ours_dir)
-                        code, *fig = wine.measure(pkg, "/Silent")
+                        code, *fig = wine.measure(pkg if side == "ours" else packages[name][2], "/Silent")
                         check_install(wine, ours_dir, tree)
                     else:
                         clean_nsis(wine, nsis_dir)
@@ -343,6 +354,9 @@ def main():
                     runs[side].append(fig)
             for i, label in enumerate(("install (s)", "peak resident (MiB)", "peak private (MiB)")):
                 figures[name][label] = (median([f[i] for f in runs["ours"]]), median([f[i] for f in runs["nsis"]]))
+                if args.baseline:
+                    base = median([f[i] for f in runs["base"]])
+                    figures[name][label + " vs base"] = (figures[name][label][0], base)
             print(f"   {name}: ours {figures[name]['install (s)'][0]:.2f} s, NSIS {figures[name]['install (s)'][1]:.2f} s",
                   flush=True)
         clean_ours(wine, ours_dir)
@@ -364,11 +378,11 @@ def main():
         wine.close()
 
     print()
-    print(f"== results: medians of {rounds} round(s), ratio = ours / NSIS")
-    print(f"{'case':<9} {'figure':<22} {'ours':>10} {'NSIS':>10} {'ratio':>7}")
+    print(f"== results: medians of {rounds} round(s), ratio = ours / NSIS (\"vs base\": ours / the baseline)")
+    print(f"{'case':<9} {'figure':<30} {'ours':>10} {'other':>10} {'ratio':>7}")
     for name, _ in cases:
         for label, (ours, nsis) in figures[name].items():
-            print(f"{name:<9} {label:<22} {ours:>10.2f} {nsis:>10.2f} {ratio(ours, nsis):>7}")
+            print(f"{name:<9} {label:<30} {ours:>10.2f} {nsis:>10.2f} {ratio(ours, nsis):>7}")
     print()
     print(f"{'items':>7} {'start-up (s)':>13} {'peak resident (MiB)':>20}")
     for count, seconds, mib in load_rows:
