@@ -43,7 +43,8 @@ const char kMainHelp[] =
     "\"setup-builder COMMAND --help\" describes a command's options.\n";
 
 const char kBuildHelp[] =
-    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--out DIR] [--jobs N] [--sign COMMAND] [--quiet]\n"
+    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--out DIR] [--jobs N] [--sign COMMAND]\n"
+    "                          [--online-trust pin|signer|none] [--quiet]\n"
     "Reads the setup project, expands its file masks and variables, packs every file\n"
     "and writes the packages named by FullSetupFile and MiniSetupFile (relative to the\n"
     "project's folder; an empty name is not made).\n"
@@ -58,7 +59,13 @@ const char kBuildHelp[] =
     "                      standing for the (quoted) file; it must leave that file signed, e.g.\n"
     "                      \"osslsigncode sign -pkcs12 cert.p12 -pass PW -h sha256 -in {file}\n"
     "                      -out {file}.signed && mv {file}.signed {file}\"\n"
-    "  --quiet             print nothing but errors\n"
+    "  --online-trust RULE how the online stub checks the full package it downloads:\n"
+    "                      pin     its size and SHA-256 as built here (the default when the\n"
+    "                              build makes the full package); a rebuilt package needs new stubs\n"
+    "                      signer  a valid Authenticode signature by the stub's own signer\n"
+    "                              (needs --sign); the package may be replaced and re-signed\n"
+    "                      none    only its project (warned of; the default for a stub alone)\n"
+    "  --quiet             print nothing but warnings and errors\n"
     "The packages and the bundled uninstaller get the project's icon (IconFile) and\n"
     "version information (Version, ProductName, CompanyName, LegalCopyright,\n"
     "InstallFileDescription, UninstallFileDescription).\n";
@@ -66,8 +73,9 @@ const char kBuildHelp[] =
 const char kInspectHelp[] =
     "Usage: setup-builder inspect PACKAGE.exe\n"
     "Prints the package kind (full, online stub, none), whether it is signed, its icon\n"
-    "sizes and version information, every RCDATA resource with its stored and decoded\n"
-    "size, and the decoded project as XML.\n";
+    "sizes and version information, an online stub's check of its download (the pinned\n"
+    "size and SHA-256, or the signer rule), every RCDATA resource with its stored and\n"
+    "decoded size, and the decoded project as XML.\n";
 
 const char kDecodeHelp[] =
     "Usage: setup-builder decode FILE [-o OUT]\n"
@@ -105,9 +113,10 @@ const std::string& Value(const std::vector<std::string>& args, std::size_t& i, c
   return args[++i];
 }
 
-int Build(const std::vector<std::string>& args, std::FILE* out) {
+int Build(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   TBuildOptions options;
   options.Out = out;
+  options.Err = err;
   bool haveRuntime = false, haveUninstaller = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -132,6 +141,10 @@ int Build(const std::vector<std::string>& args, std::FILE* out) {
       options.SignCommand = Value(args, i, "build");
       if (options.SignCommand.find(SignFilePlaceholder) == std::string::npos)
         throw EUsage("build: the --sign command has no " + std::string(SignFilePlaceholder) + " for the file to sign");
+    } else if (a == "--online-trust") {
+      const std::string& v = Value(args, i, "build");
+      if (!ParseOnlineTrust(v, options.OnlineTrust))
+        throw EUsage("build: --online-trust takes pin, signer or none, not \"" + v + "\"");
     } else if (a == "--quiet" || a == "-q") {
       options.Quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -210,7 +223,7 @@ int RunBuilder(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
       std::fputs(kMainHelp, out);
       return 0;
     }
-    if (command == "build") return Build(args, out);
+    if (command == "build") return Build(args, out, err);
     if (command == "inspect") return Inspect(args, out);
     if (command == "decode") return Transcode(args, out, true);
     if (command == "encode") return Transcode(args, out, false);
