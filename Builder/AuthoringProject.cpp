@@ -1,6 +1,7 @@
 #include "AuthoringProject.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -21,28 +22,157 @@
 #include "NvStream.h"
 #include "NvSysUtils.h"
 #include "PackageFormat.h"
+#include "PeResources.h"
+#include "ProjectSchema.h"
+#include "Sha256.h"
 #include "SourceScan.h"
 
 namespace fs = std::filesystem;
 
 namespace nvbuilder {
 
+namespace {
+
+// The project text as UTF-8: a UTF-8 byte-order mark dropped, UTF-16 (with a
+// mark, or starting with "<" and a zero byte) converted.
+std::string ProjectText(std::string bytes) {
+  auto u8 = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (bytes.size() >= 3 && u8(0) == 0xEF && u8(1) == 0xBB && u8(2) == 0xBF) return bytes.substr(3);
+  bool little = false, utf16 = false;
+  std::size_t start = 0;
+  if (bytes.size() >= 2 && ((u8(0) == 0xFF && u8(1) == 0xFE) || (u8(0) == 0xFE && u8(1) == 0xFF))) {
+    utf16 = true;
+    little = u8(0) == 0xFF;
+    start = 2;
+  } else if (bytes.size() >= 2 && ((u8(0) == '<' && u8(1) == 0) || (u8(0) == 0 && u8(1) == '<'))) {
+    utf16 = true;
+    little = u8(0) == '<';
+  }
+  if (!utf16) return bytes;
+  std::u16string units;
+  for (std::size_t i = start; i + 1 < bytes.size(); i += 2)
+    units += static_cast<char16_t>(little ? (u8(i) | u8(i + 1) << 8) : (u8(i) << 8 | u8(i + 1)));
+  return ToUtf8(FromUtf16(units));
+}
+
+// The offset of the first byte that is not part of valid UTF-8, or npos.
+std::size_t InvalidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return i;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
+    if (n == 2 && c < 0xC2) return i;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
+// A GUID in registry form made from a digest (name-based, version 5 bits).
+std::wstring GuidFromDigest(TSha256Digest d) {
+  d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
+  d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
+  static const char hex[] = "0123456789ABCDEF";
+  std::wstring s = L"{";
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) s += L'-';
+    s += static_cast<wchar_t>(hex[d[i] >> 4]);
+    s += static_cast<wchar_t>(hex[d[i] & 15]);
+  }
+  return s + L"}";
+}
+
+std::wstring DerivedGuid(std::initializer_list<std::string_view> parts) {
+  TSha256 h;
+  for (std::string_view p : parts) {
+    h.Update(p);
+    h.Update(std::string_view("\0", 1));
+  }
+  return GuidFromDigest(h.Final());
+}
+
+// SOURCE_DATE_EPOCH as a local TDateTime, or a negative value when unset.
+double SourceDateLimit() {
+  const char* value = std::getenv("SOURCE_DATE_EPOCH");
+  if (!value || !*value) return -1;
+  char* end = nullptr;
+  const long long seconds = std::strtoll(value, &end, 10);
+  if (*end || seconds < 0) throw EBuildError(std::string("SOURCE_DATE_EPOCH=\"") + value + "\" is not a number of seconds");
+  return UnixTimeToDateTime(seconds);
+}
+
+double ClampedDate(double date) {
+  const double limit = SourceDateLimit();
+  return limit >= 0 && date > limit ? limit : date;
+}
+
+std::string FileNameOnly(const std::wstring& path) {
+  const std::size_t cut = path.find_last_of(L"\\/");
+  return ToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
+}
+
+}  // namespace
+
 TAuthoringProject::TAuthoringProject(const fs::path& projectFile)
     : FProjectFile(fs::absolute(projectFile).lexically_normal()), FProjectDir(FProjectFile.parent_path()),
       FScript(std::make_unique<TSetupScript>()) {
-  std::string bytes = ReadWholeFile(FProjectFile);
-  if (bytes.find("<TSetupScript") == std::string::npos)
-    throw EBuildError(Where() + ": not a setup project: no TSetupScript element");
-  try {
-    TMemoryStream stream(std::move(bytes));
-    FScript->LoadFromStream(stream, 0);
-  } catch (const Exception& e) {
-    throw EBuildError(Where() + ": not a setup project: " + e.what());
+  FText = ProjectText(ReadWholeFile(FProjectFile));
+  if (const std::size_t bad = InvalidUtf8(FText); bad != std::string::npos) {
+    FProblems.Error(bad, "the project is not UTF-8 text: save it as UTF-8 (or UTF-16 with a byte-order mark)");
+    ThrowIfProblems(false);
   }
+  try {
+    FDocument.LoadFromString(FText);
+  } catch (const std::exception& e) {
+    FProblems.Error(FDocument.ErrorOffset,
+                    "not XML: " + (FDocument.ErrorDetail.empty() ? std::string(e.what()) : FDocument.ErrorDetail));
+    ThrowIfProblems(false);
+  }
+  TXmlNode* root = FDocument.Root.get();
+  if (!root || !SameText(root->GetName(), L"TSetupScript")) {
+    FProblems.Error(root ? root->Offset : std::string::npos,
+                    "not a setup project: the root element must be <TSetupScript>" +
+                        (root ? ", not <" + root->Name + ">" : std::string(", and there is none")));
+    ThrowIfProblems(false);
+  }
+  CheckProjectForm(*root, FProblems);
+  try {
+    FScript->LoadFromXmlNode(root, 0);
+  } catch (const std::exception& e) {
+    FProblems.Error(root->Offset, std::string("not a setup project: ") + e.what());
+    ThrowIfProblems(false);
+  }
+  FPlaces = TProjectPlaces::Of(*root);
+  // Without a VarList the default variables hold a new GUID as {GUID}: made
+  // from the product's GUID instead, so that builds are the same.
+  if (!root->FindChild(std::wstring(L"VarList")))
+    if (TSetupVar* guid = FScript->VarList()->FindVar(L"{GUID}"))
+      guid->VarValue = DerivedGuid({"variable {GUID}", ToUtf8(UpperCase(FScript->BaseInfo()->GUID))});
   FFileSources.assign(FScript->FileList()->Count(), fs::path());
+  FFileNodes.assign(FPlaces.Files.begin(), FPlaces.Files.end());
+  FFileNodes.resize(FFileSources.size(), nullptr);
 }
 
 std::string TAuthoringProject::Where() const { return PathText(FProjectFile); }
+
+std::vector<std::string> TAuthoringProject::ProblemLines() const { return FormatProblems(Where(), FText, FProblems); }
+
+void TAuthoringProject::ThrowIfProblems(bool warningsAsErrors) const {
+  const std::size_t errors = FProblems.Count(TSeverity::Error), warnings = FProblems.Count(TSeverity::Warning);
+  if (errors == 0 && (!warningsAsErrors || warnings == 0)) return;
+  auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+  std::string summary = Where() + ": " + count(errors, "error");
+  if (warnings) summary += " and " + count(warnings, "warning") + (warningsAsErrors ? " (treated as errors)" : "");
+  throw EProjectProblems(summary + "; nothing was built", ProblemLines());
+}
+
+std::size_t TAuthoringProject::FileAt(int fileIndex, const char* attribute) const {
+  const TXmlNode* node =
+      fileIndex >= 0 && static_cast<std::size_t>(fileIndex) < FFileNodes.size() ? FFileNodes[fileIndex] : nullptr;
+  return TProjectPlaces::At(node, attribute);
+}
 
 void TAuthoringProject::ApplyVariables() {
   const TSetupVarList& vars = *FScript->VarList();
@@ -63,52 +193,68 @@ void TAuthoringProject::ApplyVariables() {
   expandList(FScript->SwiperList());
 }
 
+void TAuthoringProject::CheckRules() { CheckProjectRules(*FScript, FPlaces, FProblems); }
+
 void TAuthoringProject::ExpandFileMasks() {
   TSetupFileList* list = FScript->FileList();
   std::vector<std::unique_ptr<TSetupFile>> expanded;
   std::vector<fs::path> sources;
+  std::vector<const TXmlNode*> nodes;
   for (int i = 0; i < list->Count(); ++i) {
     const TSetupFile* item = list->Items(i);
+    const TXmlNode* node = i < static_cast<int>(FFileNodes.size()) ? FFileNodes[i] : nullptr;
+    const std::string which = ItemLabel("TSetupFile", i);
     if (item->SourcePath.empty()) {
-      if (item->FileBytes > 0 && (i >= static_cast<int>(FFileSources.size()) || FFileSources[i].empty()))
-        throw EBuildError(Where() + ": file item " + std::to_string(i + 1) + " (\"" + ToUtf8(item->SourceMask) +
-                          "\") has FileBytes but no SourcePath: its content would be missing from the package");
+      if (item->FileBytes > 0 && (i >= static_cast<int>(FFileSources.size()) || FFileSources[i].empty())) {
+        FProblems.Error(FileAt(i, "FileBytes"), which + " (\"" + ToUtf8(item->SourceMask) +
+                                                    "\") has FileBytes but no SourcePath: its content would be missing "
+                                                    "from the package");
+        continue;
+      }
+      if (item->SourceMask.find_first_of(L"*?") != std::wstring::npos) continue;  // reported by the rules
       expanded.push_back(std::make_unique<TSetupFile>(*item));
       sources.push_back(i < static_cast<int>(FFileSources.size()) ? FFileSources[i] : fs::path());
+      nodes.push_back(node);
       continue;
     }
-    std::string which = Where() + ": file item " + std::to_string(i + 1);
-    if (item->SourceMask.empty()) throw EBuildError(which + ": SourcePath \"" + ToUtf8(item->SourcePath) + "\" has no SourceMask");
+    if (item->SourceMask.empty()) continue;  // reported by the rules
     fs::path folder = ResolvePath(FProjectDir, item->SourcePath);
     std::vector<TSourceFile> files;
     try {
       files = ScanSource(folder, item->SourceMask, item->IncludeSubPath);
     } catch (const EBuildError& e) {
-      throw EBuildError(which + ": " + e.what());
+      FProblems.Error(FileAt(i, "SourcePath"), which + ": SourcePath: " + e.what());
+      continue;
     }
-    if (files.empty())
-      throw EBuildError(which + ": the mask \"" + ToUtf8(item->SourceMask) + "\" matches no file in " + PathText(folder) +
-                        (item->IncludeSubPath ? " or its sub-folders" : ""));
+    if (files.empty()) {
+      FProblems.Error(FileAt(i, "SourceMask"), which + ": the mask \"" + ToUtf8(item->SourceMask) +
+                                                   "\" matches no file in " + PathText(folder) +
+                                                   (item->IncludeSubPath ? " or its sub-folders" : ""));
+      continue;
+    }
     for (const TSourceFile& f : files) {
-      if (f.Size > 0x7FFFFFFFull)
-        throw EBuildError(PathText(f.FullPath) + ": the file is too large for a package (over 2 GB)");
+      if (f.Size > 0x7FFFFFFFull) {
+        FProblems.Error(FileAt(i, "SourceMask"),
+                        which + ": " + PathText(f.FullPath) + ": the file is too large for a package (over 2 GB)");
+        continue;
+      }
       auto file = std::make_unique<TSetupFile>();
       file->Checked = item->Checked;
       file->Condition = item->Condition;
       file->DestDir = item->DestDir;
-      file->SourcePath = item->SourcePath;
       file->IncludeSubPath = false;
       file->SourceMask = f.RelPath;
-      file->ResID = TNvStrfn::NewGuidString();
       file->FileBytes = static_cast<int32_t>(f.Size);
-      file->LastWriteDate = f.LastWriteDate;
+      file->LastWriteDate = ClampedDate(f.LastWriteDate);
       expanded.push_back(std::move(file));
       sources.push_back(f.FullPath);
+      nodes.push_back(node);
     }
   }
   list->Clear();
   for (auto& f : expanded) list->Add(f.release());
   FFileSources = std::move(sources);
+  FFileNodes = std::move(nodes);
 }
 
 void TAuthoringProject::AddUninstaller(const fs::path& uninstaller) {
@@ -125,37 +271,71 @@ void TAuthoringProject::AddUninstaller(const fs::path& uninstaller) {
   TSetupFile* file = list->AddNew();
   file->DestDir = L"{app}";
   file->SourceMask = UninstallerFileName;
-  file->ResID = TNvStrfn::NewGuidString();
   file->FileBytes = static_cast<int32_t>(size);
-  file->LastWriteDate = FileTimeToDateTime(fs::last_write_time(uninstaller, ec));
+  file->LastWriteDate = ClampedDate(FileTimeToDateTime(fs::last_write_time(uninstaller, ec)));
   FFileSources.push_back(uninstaller);
+  FFileNodes.push_back(nullptr);
 }
 
 void TAuthoringProject::AssignPictureAndLicense() {
   TSetupBaseInfo* info = FScript->BaseInfo();
+  const TXmlNode* node = FPlaces.BaseInfo;
   if (!info->IconFile.empty()) {
-    fs::path icon = ResolvePath(FProjectDir, info->IconFile);
-    FPicture = ReadWholeFile(icon);
-    if (!IsPng(FPicture)) throw EBuildError(PathText(icon) + ": the IconFile is not a PNG picture");
-    const std::string problem = PngProblem(FPicture);
-    if (!problem.empty())
-      throw EBuildError(PathText(icon) + ": the IconFile is a damaged PNG picture that cannot be shown: " + problem);
+    FIconPath = ResolvePath(FProjectDir, info->IconFile);
+    try {
+      FPicture = ReadWholeFile(FIconPath);
+      if (!IsPng(FPicture)) throw EBuildError(PathText(FIconPath) + ": the IconFile is not a PNG picture");
+      const std::string problem = PngProblem(FPicture);
+      if (!problem.empty())
+        throw EBuildError(PathText(FIconPath) + ": the IconFile is a damaged PNG picture that cannot be shown: " + problem);
+    } catch (const EBuildError& e) {
+      FProblems.Error(TProjectPlaces::At(node, "IconFile"), std::string("BaseInfo: IconFile: ") + e.what());
+      FPicture = DefaultPicture();
+      FIconPath.clear();
+    }
+    info->IconFile = FromUtf8(FileNameOnly(info->IconFile));
   } else {
     FPicture = DefaultPicture();
   }
-  if (info->IconResID.empty()) info->IconResID = TNvStrfn::NewGuidString();
 
   if (!info->LicenseFile.empty()) {
-    fs::path license = ResolvePath(FProjectDir, info->LicenseFile);
-    FLicense = ReadWholeFile(license);
-    if (FLicense.empty()) throw EBuildError(PathText(license) + ": the LicenseFile is empty");
-    if (info->LicenseResID.empty()) info->LicenseResID = TNvStrfn::NewGuidString();
+    const fs::path license = ResolvePath(FProjectDir, info->LicenseFile);
+    const std::size_t at = TProjectPlaces::At(node, "LicenseFile");
+    const std::string what = "BaseInfo: LicenseFile: " + PathText(license);
+    bool read = true;
+    try {
+      FLicense = ReadWholeFile(license);
+    } catch (const EBuildError& e) {
+      FProblems.Error(at, std::string("BaseInfo: LicenseFile: ") + e.what());
+      read = false;
+    }
+    auto u8 = [&](std::size_t i) { return static_cast<unsigned char>(FLicense[i]); };
+    const bool marked =
+        (FLicense.size() >= 2 && ((u8(0) == 0xFF && u8(1) == 0xFE) || (u8(0) == 0xFE && u8(1) == 0xFF))) ||
+        (FLicense.size() >= 3 && u8(0) == 0xEF && u8(1) == 0xBB && u8(2) == 0xBF);
+    const bool ascii = std::all_of(FLicense.begin(), FLicense.end(),
+                                   [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; });
+    if (!read) {
+    } else if (FLicense.empty()) {
+      FProblems.Error(at, what + ": the agreement is empty");
+    } else if (!marked && !ascii && InvalidUtf8(FLicense) == std::string::npos &&
+               FLicense.find('\0') == std::string::npos) {
+      FLicense.insert(0, "\xEF\xBB\xBF");
+      FNotes.push_back(PathText(license) +
+                       ": the agreement is UTF-8 without a byte-order mark; it is packed with one, so that setup shows "
+                       "it as UTF-8 and not in the system's ANSI code page");
+    } else if (!marked && !ascii) {
+      FProblems.Warning(at, what + ": the agreement is neither UTF-8 nor UTF-16 with a byte-order mark: setup shows it "
+                                   "in the ANSI code page of the customer's Windows, garbled on a system of another "
+                                   "language; save it as UTF-8");
+    }
+    info->LicenseFile = FromUtf8(FileNameOnly(info->LicenseFile));
   } else {
     FLicense.clear();
     info->LicenseResID.clear();
   }
-  if (SameText(info->IconResID, info->LicenseResID))
-    throw EBuildError(Where() + ": IconResID and LicenseResID name the same resource");
+  if (!info->IconResID.empty() && SameText(info->IconResID, info->LicenseResID))
+    FProblems.Error(TProjectPlaces::At(node, "LicenseResID"), "BaseInfo: IconResID and LicenseResID name the same resource");
 }
 
 namespace {
@@ -191,19 +371,23 @@ bool SameContent(const fs::path& a, const fs::path& b) {
 
 }  // namespace
 
-void TAuthoringProject::CheckRegistryItems() const {
+void TAuthoringProject::CheckRegistryItems() {
   const TSetupRegList* regs = FScript->RegList();
   for (int i = 0; i < regs->Count(); ++i) {
     const TSetupReg* item = regs->Items(i);
     if (item->ValueType != rvtDWord) continue;
-    const std::string which = Where() + ": registry item " + std::to_string(i + 1) + " (\"" + ToUtf8(item->SubKey) +
-                              "\", value \"" + ToUtf8(item->ValueName) + "\")";
-    if (HasPathConstant(item->ValueData))
-      throw EBuildError(which + ": the DWORD data \"" + ToUtf8(item->ValueData) +
-                        "\" holds a path constant, which is never a number");
+    const std::size_t at = TProjectPlaces::At(TProjectPlaces::Item(FPlaces.Regs, i), "ValueData");
+    const std::string which = ItemLabel("TSetupReg", i) + " (\"" + ToUtf8(item->SubKey) + "\", value \"" +
+                              ToUtf8(item->ValueName) + "\"): ValueData";
+    if (HasPathConstant(item->ValueData)) {
+      FProblems.Error(at, which + ": the DWORD data \"" + ToUtf8(item->ValueData) +
+                              "\" holds a path constant, which is never a number");
+      continue;
+    }
     int32_t value = 0;
     if (!TryStrToInt(item->ValueData, value))
-      throw EBuildError(which + ": the DWORD data \"" + ToUtf8(item->ValueData) + "\" is not a 32-bit number");
+      FProblems.Error(at, which + ": the DWORD data \"" + ToUtf8(item->ValueData) +
+                              "\" is not a 32-bit number (decimal, or hexadecimal after $ or 0x)");
   }
 }
 
@@ -212,10 +396,9 @@ void TAuthoringProject::MergeSameDestinations() {
   std::map<std::wstring, int> first;  // destination key -> the first item installing it
   std::vector<bool> drop(list->Count(), false);
   if (FFileSources.size() < static_cast<size_t>(list->Count())) FFileSources.resize(list->Count());
+  if (FFileNodes.size() < static_cast<size_t>(list->Count())) FFileNodes.resize(list->Count());
   auto name = [&](int i) {
-    std::string text = std::to_string(i + 1) + " (";
-    text += FFileSources[i].empty() ? std::string("no content") : PathText(FFileSources[i]);
-    return text + ")";
+    return FFileSources[i].empty() ? std::string("no content") : PathText(FFileSources[i]);
   };
   for (int i = 0; i < list->Count(); ++i) {
     const TSetupFile* item = list->Items(i);
@@ -225,31 +408,45 @@ void TAuthoringProject::MergeSameDestinations() {
     if (!SameContent(FFileSources[j], FFileSources[i])) {
       std::wstring dest = item->DestDir;
       if (!dest.empty() && dest.back() != L'\\' && dest.back() != L'/') dest += L'\\';
-      throw EBuildError(Where() + ": file items " + name(j) + " and " + name(i) + " both install \"" +
-                        ToUtf8(dest + item->SourceMask) + "\" with different content");
+      const TTextPosition earlier = PositionOf(FText, FileAt(j, nullptr));
+      FProblems.Error(FileAt(i, nullptr), "this file item (" + name(i) + ") and the one at line " +
+                                              std::to_string(earlier.Line) + " (" + name(j) + ") both install \"" +
+                                              ToUtf8(dest + item->SourceMask) + "\" with different content");
     }
     drop[i] = true;
   }
   if (std::find(drop.begin(), drop.end(), true) == drop.end()) return;
   std::vector<std::unique_ptr<TSetupFile>> kept;
   std::vector<fs::path> sources;
+  std::vector<const TXmlNode*> nodes;
   for (int i = 0; i < list->Count(); ++i) {
     if (drop[i]) continue;
     kept.push_back(std::make_unique<TSetupFile>(*list->Items(i)));
     sources.push_back(FFileSources[i]);
+    nodes.push_back(FFileNodes[i]);
   }
   list->Clear();
   for (auto& f : kept) list->Add(f.release());
   FFileSources = std::move(sources);
+  FFileNodes = std::move(nodes);
 }
 
-void TAuthoringProject::Prepare(const fs::path& uninstaller) {
+void TAuthoringProject::Prepare(const fs::path& uninstaller, bool warningsAsErrors) {
   ApplyVariables();
+  CheckRules();
+  // The outputs are named on this machine; the packages keep the names only.
+  TSetupBaseInfo* info = FScript->BaseInfo();
+  FFullSetupName = info->FullSetupFile;
+  FMiniSetupName = info->MiniSetupFile;
+  info->FullSetupFile = FromUtf8(FileNameOnly(info->FullSetupFile));
+  info->MiniSetupFile = FromUtf8(FileNameOnly(info->MiniSetupFile));
   CheckRegistryItems();
   ExpandFileMasks();
   AddUninstaller(uninstaller);
   MergeSameDestinations();
+  CheckProjectTargets(*FScript, FPlaces, FProblems);
   AssignPictureAndLicense();
+  ThrowIfProblems(warningsAsErrors);
 }
 
 std::vector<TPackItem> TAuthoringProject::PackItems() const {
@@ -258,24 +455,47 @@ std::vector<TPackItem> TAuthoringProject::PackItems() const {
   for (int i = 0; i < list->Count(); ++i) {
     if (i >= static_cast<int>(FFileSources.size()) || FFileSources[i].empty()) continue;
     TPackItem item;
-    item.ResID = list->Items(i)->ResID;
     item.Job.Source = FFileSources[i];
     item.FileIndex = i;
     items.push_back(std::move(item));
   }
   TPackItem picture;
-  picture.ResID = FScript->BaseInfo()->IconResID;
+  picture.Role = TPackRole::Picture;
   picture.Job.HasContent = true;
   picture.Job.Content = FPicture;
   items.push_back(std::move(picture));
-  if (!FScript->BaseInfo()->LicenseResID.empty()) {
+  if (!FScript->BaseInfo()->LicenseFile.empty()) {
     TPackItem license;
-    license.ResID = FScript->BaseInfo()->LicenseResID;
+    license.Role = TPackRole::Agreement;
     license.Job.HasContent = true;
     license.Job.Content = FLicense;
     items.push_back(std::move(license));
   }
   return items;
+}
+
+void TAuthoringProject::NameResources(std::vector<TPackItem>& items, const std::vector<TSha256Digest>& digests) {
+  TSetupBaseInfo* info = FScript->BaseInfo();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string content = HexText(digests.at(i));
+    TPackItem& item = items[i];
+    switch (item.Role) {
+      case TPackRole::File: {
+        TSetupFile* file = FScript->FileList()->Items(item.FileIndex);
+        file->ResID = DerivedGuid({"file", ToUtf8(LocationKey(FileLocationValue(*file))), content});
+        item.ResID = file->ResID;
+        break;
+      }
+      case TPackRole::Picture:
+        if (info->IconResID.empty()) info->IconResID = DerivedGuid({"picture", content});
+        item.ResID = info->IconResID;
+        break;
+      case TPackRole::Agreement:
+        if (info->LicenseResID.empty()) info->LicenseResID = DerivedGuid({"agreement", content});
+        item.ResID = info->LicenseResID;
+        break;
+    }
+  }
 }
 
 void TAuthoringProject::SetFileBytes(int fileIndex, uint64_t size) {
@@ -293,11 +513,11 @@ fs::path TAuthoringProject::OutputPath(const std::wstring& name, const fs::path&
 }
 
 fs::path TAuthoringProject::FullSetupPath(const fs::path& outDir) const {
-  return OutputPath(FScript->BaseInfo()->FullSetupFile, outDir);
+  return OutputPath(FFullSetupName, outDir);
 }
 
 fs::path TAuthoringProject::MiniSetupPath(const fs::path& outDir) const {
-  return OutputPath(FScript->BaseInfo()->MiniSetupFile, outDir);
+  return OutputPath(FMiniSetupName, outDir);
 }
 
 std::string TAuthoringProject::FullProjectXml() const {

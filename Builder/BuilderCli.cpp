@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <system_error>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -10,10 +11,14 @@
 
 #include "BuilderText.h"
 #include "PackageBuilder.h"
+#include "PackageContents.h"
+#include "PackageFormat.h"
 #include "PackageInspector.h"
 #include "PackageWriter.h"
 #include "PayloadCodec.h"
+#include "ProjectProblems.h"
 #include "Signing.h"
+#include "StarterProject.h"
 
 namespace fs = std::filesystem;
 
@@ -34,26 +39,34 @@ const char kMainHelp[] =
     "Makes setup packages from a setup project and the files it names.\n"
     "\n"
     "Commands:\n"
-    "  build PROJECT.xml   write the full package and the online stub the project names\n"
+    "  new DIR             write a commented starter project into DIR\n"
+    "  build PROJECT.xml   check the project and write the full package and the online stub it names\n"
+    "  list PACKAGE.exe    what a package installs: files, registry values, shortcuts, run entries\n"
+    "  extract PACKAGE.exe -o DIR\n"
+    "                      write a full package's files into DIR as they will be installed\n"
     "  inspect PACKAGE.exe show the package kind, signature, icon sizes, version information,\n"
     "                      its resources and its project\n"
-    "  decode FILE         payload or uninstall data file to its plain content\n"
+    "  decode FILE         payload or uninstall data file to its plain content (a package: its project)\n"
     "  encode FILE         plain content to the payload form\n"
     "\n"
     "\"setup-builder COMMAND --help\" describes a command's options.\n";
 
 const char kBuildHelp[] =
-    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--out DIR] [--jobs N] [--sign COMMAND]\n"
-    "                          [--online-trust pin|signer|none] [--quiet]\n"
-    "Reads the setup project, expands its file masks and variables, packs every file\n"
-    "and writes the packages named by FullSetupFile and MiniSetupFile (relative to the\n"
+    "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--uninstaller Uninstall.exe | --no-uninstaller]\n"
+    "                           [--out DIR] [--jobs N] [--sign COMMAND] [--online-trust pin|signer|none]\n"
+    "                           [--warnings-as-errors] [--quiet]\n"
+    "Checks the whole setup project and reports every problem as FILE:LINE:COLUMN: error (or\n"
+    "warning): message. Without errors it expands the file masks and variables, packs every\n"
+    "file and writes the packages named by FullSetupFile and MiniSetupFile (relative to the\n"
     "project's folder; an empty name is not made).\n"
     "\n"
-    "  --runtime FILE      the setup runtime to copy (default: Setup.exe beside setup-builder)\n"
+    "  --runtime FILE      the setup runtime to copy (default: the builder's own 32-bit Setup.exe)\n"
+    "  --uninstaller FILE  add FILE as {app}\\Uninstall.exe unless the project installs one\n"
+    "                      (default: the Uninstall.exe of the default runtime, or the one beside\n"
+    "                      --runtime); it must be built for the same machine as the runtime\n"
+    "  --no-uninstaller    add no uninstaller (the product then cannot be uninstalled by it)\n"
     "  --out DIR           write both packages into DIR instead\n"
     "  --jobs N            compress on N threads (default: every core); the output is the same\n"
-    "  --uninstaller FILE  add FILE as {app}\\Uninstall.exe unless the project installs one\n"
-    "                      (default: Uninstall.exe beside setup-builder, when present)\n"
     "  --sign COMMAND      sign the bundled uninstaller before it is packed and each package\n"
     "                      after its last change: COMMAND runs through the shell with {file}\n"
     "                      standing for the (quoted) file; it must leave that file signed, e.g.\n"
@@ -65,10 +78,30 @@ const char kBuildHelp[] =
     "                      signer  a valid Authenticode signature by the stub's own signer\n"
     "                              (needs --sign); the package may be replaced and re-signed\n"
     "                      none    only its project (warned of; the default for a stub alone)\n"
-    "  --quiet             print nothing but warnings and errors\n"
+    "  --warnings-as-errors  refuse a project with warnings too\n"
+    "  --quiet             print nothing but problems\n"
+    "The same project, files and builder give byte-identical packages (signing aside);\n"
+    "SOURCE_DATE_EPOCH, when set, is the latest file time a package records.\n"
     "The packages and the bundled uninstaller get the project's icon (IconFile) and\n"
     "version information (Version, ProductName, CompanyName, LegalCopyright,\n"
     "InstallFileDescription, UninstallFileDescription).\n";
+
+const char kNewHelp[] =
+    "Usage: setup-builder new DIR\n"
+    "Writes DIR/project.xml (a commented setup project with a new product GUID),\n"
+    "DIR/files/readme.txt and DIR/license.txt. \"setup-builder build DIR/project.xml\"\n"
+    "builds it as it is. Nothing that exists is overwritten.\n";
+
+const char kListHelp[] =
+    "Usage: setup-builder list PACKAGE.exe\n"
+    "Prints what the package installs: every file with its destination and size,\n"
+    "the registry values, shortcuts and run entries (an online stub: the address it downloads).\n";
+
+const char kExtractHelp[] =
+    "Usage: setup-builder extract PACKAGE.exe -o DIR\n"
+    "Writes every file of a full package below DIR as it will be installed: a folder\n"
+    "per constant ({app}, {pf}, ...) and the path below it, for example\n"
+    "DIR/{app}/docs/guide.txt.\n";
 
 const char kInspectHelp[] =
     "Usage: setup-builder inspect PACKAGE.exe\n"
@@ -80,7 +113,8 @@ const char kInspectHelp[] =
 const char kDecodeHelp[] =
     "Usage: setup-builder decode FILE [-o OUT]\n"
     "Decodes a payload or an uninstall data file (Uninstall.da1, Uninstall.da2) to its\n"
-    "plain content, written to OUT or to standard output.\n";
+    "plain content, written to OUT or to standard output. Of a package it writes the\n"
+    "project (see also \"list\" and \"extract\").\n";
 
 const char kEncodeHelp[] =
     "Usage: setup-builder encode FILE [-o OUT]\n"
@@ -117,7 +151,7 @@ int Build(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) 
   TBuildOptions options;
   options.Out = out;
   options.Err = err;
-  bool haveRuntime = false, haveUninstaller = false;
+  bool haveRuntime = false, haveUninstaller = false, noUninstaller = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (IsHelp(a)) {
@@ -131,6 +165,8 @@ int Build(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) 
     } else if (a == "--uninstaller") {
       options.Uninstaller = ArgPath(Value(args, i, "build"));
       haveUninstaller = true;
+    } else if (a == "--no-uninstaller") {
+      noUninstaller = true;
     } else if (a == "--jobs" || a == "-j") {
       const std::string& v = Value(args, i, "build");
       char* end = nullptr;
@@ -145,6 +181,8 @@ int Build(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) 
       const std::string& v = Value(args, i, "build");
       if (!ParseOnlineTrust(v, options.OnlineTrust))
         throw EUsage("build: --online-trust takes pin, signer or none, not \"" + v + "\"");
+    } else if (a == "--warnings-as-errors") {
+      options.WarningsAsErrors = true;
     } else if (a == "--quiet" || a == "-q") {
       options.Quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -156,9 +194,95 @@ int Build(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) 
     }
   }
   if (options.Project.empty()) throw EUsage("build: no project file given");
-  if (!haveRuntime) options.Runtime = DefaultRuntime();
-  if (!haveUninstaller) options.Uninstaller = DefaultUninstaller();
+  if (haveUninstaller && noUninstaller) throw EUsage("build: --uninstaller and --no-uninstaller exclude each other");
+  if (!haveRuntime) {
+    const TRuntimePair pair = DefaultRuntimePair();
+    if (pair.Runtime.empty())
+      throw EBuildError("no runtime: none was given and none was found (" + pair.Searched +
+                        "); give the 32-bit Setup.exe with --runtime");
+    options.Runtime = pair.Runtime;
+    if (!haveUninstaller && !noUninstaller) {
+      if (pair.Uninstaller.empty())
+        throw EBuildError(PathText(pair.Runtime) + ": no Uninstall.exe comes with this runtime: give one with "
+                          "--uninstaller, or build without with --no-uninstaller");
+      options.Uninstaller = pair.Uninstaller;
+    }
+  } else if (!haveUninstaller && !noUninstaller) {
+    std::error_code ec;
+    const fs::path beside = options.Runtime.parent_path() / UninstallerFileName;
+    if (!fs::is_regular_file(beside, ec))
+      throw EUsage("build: --runtime is given without --uninstaller: give the Uninstall.exe of the same build with "
+                   "--uninstaller, or build without one with --no-uninstaller");
+    options.Uninstaller = beside;
+  }
   BuildPackages(options);
+  return 0;
+}
+
+// The one package argument of list and extract (and -o DIR for extract).
+fs::path PackageArgument(const std::vector<std::string>& args, const char* help, std::FILE* out, fs::path* outDir,
+                         bool& helped) {
+  const std::string command = args[0];
+  fs::path package;
+  helped = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (IsHelp(a)) {
+      std::fputs(help, out);
+      helped = true;
+      return {};
+    } else if (outDir && (a == "-o" || a == "--out")) {
+      *outDir = ArgPath(Value(args, i, command));
+    } else if (!a.empty() && a[0] == '-') {
+      throw EUsage(command + ": unknown option " + a);
+    } else if (package.empty()) {
+      package = ArgPath(a);
+    } else {
+      throw EUsage(command + ": more than one package given (" + a + ")");
+    }
+  }
+  if (package.empty()) throw EUsage(command + ": no package given");
+  if (outDir && outDir->empty()) throw EUsage(command + ": no folder given (-o DIR)");
+  return package;
+}
+
+int List(const std::vector<std::string>& args, std::FILE* out) {
+  bool helped = false;
+  const fs::path package = PackageArgument(args, kListHelp, out, nullptr, helped);
+  if (helped) return 0;
+  WriteStdout(out, FormatContents(TPackageReader(package)));
+  return 0;
+}
+
+int Extract(const std::vector<std::string>& args, std::FILE* out) {
+  bool helped = false;
+  fs::path dir;
+  const fs::path package = PackageArgument(args, kExtractHelp, out, &dir, helped);
+  if (helped) return 0;
+  TPackageReader reader(package);
+  try {
+    ExtractFiles(reader, dir, out);
+  } catch (const EBuildError& e) {
+    throw EBuildError(PathText(package) + ": " + e.what());
+  }
+  return 0;
+}
+
+int New(const std::vector<std::string>& args, std::FILE* out) {
+  fs::path dir;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (IsHelp(args[i])) {
+      std::fputs(kNewHelp, out);
+      return 0;
+    }
+    if (!args[i].empty() && args[i][0] == '-') throw EUsage("new: unknown option " + args[i]);
+    if (!dir.empty()) throw EUsage("new: more than one folder given (" + args[i] + ")");
+    dir = ArgPath(args[i]);
+  }
+  if (dir.empty()) throw EUsage("new: no folder given");
+  WriteStarterProject(dir);
+  std::fprintf(out, "wrote %s; build it with: setup-builder build %s\n", PathText(dir / "project.xml").c_str(),
+               PathText(dir / "project.xml").c_str());
   return 0;
 }
 
@@ -202,7 +326,10 @@ int Transcode(const std::vector<std::string>& args, std::FILE* out, bool decode)
   std::string data = ReadWholeFile(input);
   std::string result;
   try {
-    result = decode ? DecodePayload(data) : EncodePayload(data);
+    if (decode && data.compare(0, 2, "MZ") == 0)
+      result = TPackageReader(input).ProjectXml();
+    else
+      result = decode ? DecodePayload(data) : EncodePayload(data);
   } catch (const EBuildError& e) {
     throw EBuildError(PathText(input) + ": " + e.what());
   }
@@ -224,6 +351,9 @@ int RunBuilder(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
       return 0;
     }
     if (command == "build") return Build(args, out, err);
+    if (command == "new") return New(args, out);
+    if (command == "list") return List(args, out);
+    if (command == "extract") return Extract(args, out);
     if (command == "inspect") return Inspect(args, out);
     if (command == "decode") return Transcode(args, out, true);
     if (command == "encode") return Transcode(args, out, false);
@@ -231,6 +361,10 @@ int RunBuilder(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   } catch (const EUsage& e) {
     std::fprintf(err, "setup-builder: %s\n", OneLine(e.what()).c_str());
     return 2;
+  } catch (const EProjectProblems& e) {
+    for (const std::string& line : e.Lines) std::fprintf(err, "%s\n", OneLine(line).c_str());
+    std::fprintf(err, "setup-builder: %s\n", OneLine(e.Summary).c_str());
+    return 1;
   } catch (const std::exception& e) {
     std::fprintf(err, "setup-builder: %s\n", OneLine(e.what()).c_str());
     return 1;

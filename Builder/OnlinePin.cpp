@@ -1,15 +1,7 @@
 #include "OnlinePin.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include <bcrypt.h>
-#else
-#include <openssl/evp.h>
-#endif
-
-#include <algorithm>
-
 #include "BuilderText.h"
+#include "Sha256.h"
 
 namespace nvbuilder {
 
@@ -19,41 +11,6 @@ bool ParseOnlineTrust(const std::string& text, TOnlineTrust& trust) {
   else if (text == "none") trust = TOnlineTrust::None;
   else return false;
   return true;
-}
-
-std::array<uint8_t, 32> Sha256Of(const std::string& bytes) {
-  std::array<uint8_t, 32> digest{};
-#ifdef _WIN32
-  // The calls that Windows 7 has (BCryptHash came with Windows 10).
-  BCRYPT_ALG_HANDLE alg = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  NTSTATUS status = BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-  if (status >= 0) status = BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0);
-  for (std::size_t at = 0; status >= 0 && at < bytes.size();) {
-    const ULONG part = static_cast<ULONG>(std::min<std::size_t>(bytes.size() - at, 1u << 30));
-    status = BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data() + at)), part, 0);
-    at += part;
-  }
-  if (status >= 0) status = BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
-  if (hash) BCryptDestroyHash(hash);
-  if (alg) BCryptCloseAlgorithmProvider(alg, 0);
-  if (status < 0) throw EBuildError("cannot compute a SHA-256 hash (CNG status " + std::to_string(status) + ")");
-#else
-  unsigned int size = 0;
-  if (!EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) || size != digest.size())
-    throw EBuildError("cannot compute a SHA-256 hash (libcrypto)");
-#endif
-  return digest;
-}
-
-std::string HexText(const uint8_t* bytes, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < size; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
 }
 
 TOnlinePlan PlanOnlineCheck(TOnlineTrust trust, bool makesFull, bool signs, const std::string& where,
@@ -92,7 +49,7 @@ std::string OnlineCheckPayload(const TOnlinePlan& plan, const std::string& fullB
   check.Rule = plan.Rule;
   if (plan.Rule == TOnlineRule::orPin) {
     check.Size = fullBytes.size();
-    check.Sha256 = Sha256Of(fullBytes);
+    check.Sha256 = Sha256(fullBytes);
   }
   return EncodeOnlineCheck(check);
 }
@@ -103,7 +60,7 @@ std::string DescribeOnlineCheck(const std::string* resource) {
   if (!DecodeOnlineCheck(*resource, check)) return "damaged (the stub refuses every download)";
   if (check.Rule == TOnlineRule::orSigner)
     return "signer: the download must carry a valid Authenticode signature by the stub's signer";
-  return "pin: " + std::to_string(check.Size) + " bytes, SHA-256 " + HexText(check.Sha256.data(), check.Sha256.size());
+  return "pin: " + std::to_string(check.Size) + " bytes, SHA-256 " + HexText(check.Sha256);
 }
 
 }  // namespace nvbuilder

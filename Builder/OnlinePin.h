@@ -19,11 +19,6 @@ enum class TOnlineTrust { Default, Pin, Signer, None };
 // "pin", "signer" or "none"; false for anything else.
 bool ParseOnlineTrust(const std::string& text, TOnlineTrust& trust);
 
-// SHA-256 of bytes (OpenSSL's libcrypto; the system's CNG in the Windows build).
-std::array<uint8_t, 32> Sha256Of(const std::string& bytes);
-// Lower-case hexadecimal.
-std::string HexText(const uint8_t* bytes, std::size_t size);
-
 // The rule a stub gets, decided before anything is packed. makesFull: the
 // build writes the full package; signs: it has a signing command. Pin needs
 // the full package and Signer a signing command (EBuildError naming `where`

@@ -16,17 +16,29 @@ namespace fs = std::filesystem;
 
 namespace nvbuilder {
 
-fs::path DefaultUninstaller() {
-  fs::path dir = SelfDirectory();
-  if (dir.empty()) return {};
-  std::error_code ec;
-  fs::path p = dir / UninstallerFileName;
-  return fs::is_regular_file(p, ec) ? p : fs::path();
-}
-
-fs::path DefaultRuntime() {
-  fs::path dir = SelfDirectory();
-  return dir.empty() ? fs::path("Setup.exe") : dir / "Setup.exe";
+TRuntimePair DefaultRuntimePair() {
+  TRuntimePair pair;
+  std::vector<std::pair<fs::path, fs::path>> candidates;
+  const fs::path self = SelfDirectory();
+  if (!self.empty()) {
+    candidates.emplace_back(self / "Setup.exe", self / UninstallerFileName);
+    const fs::path installed = (self / ".." / "share" / "nvsetup" / "runtime").lexically_normal();
+    candidates.emplace_back(installed / "Setup.exe", installed / UninstallerFileName);
+  }
+#ifdef NV_RUNTIME_BUILD_DIR
+  const fs::path tree = ToPath(FromUtf8(NV_RUNTIME_BUILD_DIR));
+  candidates.emplace_back(tree / "Installer" / "Setup.exe", tree / "Uninstaller" / UninstallerFileName);
+#endif
+  for (const auto& [runtime, uninstaller] : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(runtime, ec)) {
+      pair.Runtime = runtime;
+      if (fs::is_regular_file(uninstaller, ec)) pair.Uninstaller = uninstaller;
+      return pair;
+    }
+    pair.Searched += (pair.Searched.empty() ? "" : ", ") + PathText(runtime);
+  }
+  return pair;
 }
 
 namespace {
@@ -63,15 +75,17 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
   TBuildReport report;
 
   TAuthoringProject project(options.Project);
-  project.Prepare(options.Uninstaller);
-  const TSetupBaseInfo& info = *project.Script().BaseInfo();
+  project.Prepare(options.Uninstaller, options.WarningsAsErrors);
   fs::path fullPath = project.FullSetupPath(options.OutDir);
   fs::path stubPath = project.MiniSetupPath(options.OutDir);
+  const TSetupBaseInfo& info = *project.Script().BaseInfo();
   const std::string where = PathText(project.ProjectFile());
-  if (fullPath.empty() && stubPath.empty())
-    throw EBuildError(where + ": neither FullSetupFile nor MiniSetupFile is set: nothing to build");
-  if (!stubPath.empty() && info.FullDownloadUrl.empty())
-    throw EBuildError(where + ": the online stub (MiniSetupFile) needs a FullDownloadUrl");
+  for (const std::string& line : project.ProblemLines()) std::fprintf(options.Err, "%s\n", line.c_str());
+  std::fflush(options.Err);
+  if (!options.Quiet) {
+    for (const std::string& note : project.Notes()) std::fprintf(options.Out, "note: %s\n", note.c_str());
+    std::fflush(options.Out);
+  }
   if (!fullPath.empty() && fullPath == stubPath)
     throw EBuildError(where + ": FullSetupFile and MiniSetupFile name the same file");
   TOnlinePlan onlinePlan;
@@ -79,11 +93,24 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
     onlinePlan = PlanOnlineCheck(options.OnlineTrust, !fullPath.empty(), !options.SignCommand.empty(),
                                  PathText(stubPath), report.Warnings);
   for (const std::string& warning : report.Warnings) std::fprintf(options.Err, "setup-builder: warning: %s\n", warning.c_str());
+  if (options.WarningsAsErrors && !report.Warnings.empty())
+    throw EBuildError(where + ": refused under --warnings-as-errors: " + report.Warnings.front());
 
   TPeImage runtime = LoadRuntime(options.Runtime);
+  if (!options.Uninstaller.empty()) {
+    TPeImage uninstaller;
+    try {
+      uninstaller = TPeImage::Parse(ReadWholeFile(options.Uninstaller));
+    } catch (const Exception& e) {
+      throw EBuildError(PathText(options.Uninstaller) + ": the uninstaller is not a Windows executable: " + e.what());
+    }
+    if (uninstaller.Machine() != runtime.Machine())
+      throw EBuildError(PathText(options.Uninstaller) + ": the uninstaller is a " + (uninstaller.Is64() ? "64" : "32") +
+                        "-bit program and the runtime " + PathText(options.Runtime) + " a " + (runtime.Is64() ? "64" : "32") +
+                        "-bit one: give both of the same build (the 32-bit build is the product)");
+  }
   const TProductFace face =
-      MakeProductFace(info, info.IconFile.empty() ? nullptr : &project.Picture(),
-                      PathText(ResolvePath(project.ProjectDir(), info.IconFile)));
+      MakeProductFace(info, project.IconPath().empty() ? nullptr : &project.Picture(), PathText(project.IconPath()));
   TScratchFolder scratch;
 
   // Pack: every file with content, the picture and the agreement.
@@ -106,6 +133,9 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
   }
   TProgress progress(DetectProgressMode(options.Out, options.Quiet), options.Out, jobs.size(), totalBytes);
   std::vector<TPackResult> results = CompressAll(jobs, options.Jobs ? options.Jobs : DefaultJobs(), &progress);
+  std::vector<TSha256Digest> digests;
+  for (const TPackResult& r : results) digests.push_back(r.PayloadDigest);
+  project.NameResources(items, digests);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].FileIndex >= 0) project.SetFileBytes(items[i].FileIndex, results[i].PlainSize);
     report.PlainBytes += results[i].PlainSize;

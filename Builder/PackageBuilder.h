@@ -33,8 +33,9 @@ struct TBuildOptions {
   unsigned Jobs = 0;                  // 0: every core
   uint64_t MaxPackageBytes = kMaxPackageBytes;  // larger full packages are refused
   bool Quiet = false;
-  std::FILE* Out = stdout;            // progress and summary
-  std::FILE* Err = stderr;            // warnings (also under Quiet)
+  bool WarningsAsErrors = false;      // a project with warnings is refused too
+  std::FILE* Out = stdout;            // progress, notes and summary
+  std::FILE* Err = stderr;            // the project's warnings
 };
 
 struct TBuildReport {
@@ -52,14 +53,25 @@ struct TBuildReport {
 
 // Builds both outputs. The packages and the bundled uninstaller (a copy: the
 // given file is not changed) carry the project's icon (from IconFile, when
-// set) and version information. Raises EBuildError (message naming the file
-// and the cause) and then leaves no output file.
+// set) and version information. The project's warnings are written to Err
+// as "FILE:LINE:COLUMN: warning: ..." lines. Raises EProjectProblems with
+// every problem when the project has errors, EBuildError (message naming the
+// file and the cause) for other failures, and then leaves no output file. A
+// runtime and an uninstaller for different machines are refused. The same
+// project, files, runtime and uninstaller give the same bytes (signing
+// aside).
 TBuildReport BuildPackages(const TBuildOptions& options);
 
-// The uninstaller to add by default: "Uninstall.exe" beside setup-builder
-// when it exists, else empty.
-std::filesystem::path DefaultUninstaller();
-// The runtime by default: "Setup.exe" beside setup-builder.
-std::filesystem::path DefaultRuntime();
+// The runtime and uninstaller used when none is given, the first pair found
+// of: "Setup.exe" and "Uninstall.exe" beside setup-builder (a Windows
+// builder); "../share/nvsetup/runtime/" from setup-builder's folder (the
+// installed builder: the 32-bit runtime); the win32 build tree configured
+// when the builder was built (NV_RUNTIME_BUILD_DIR: Installer/Setup.exe,
+// Uninstaller/Uninstall.exe). Empty paths when none is found.
+struct TRuntimePair {
+  std::filesystem::path Runtime, Uninstaller;
+  std::string Searched;  // where it looked, for the message when none is found
+};
+TRuntimePair DefaultRuntimePair();
 
 }  // namespace nvbuilder

@@ -55,6 +55,7 @@ std::vector<TPackResult> CompressAll(std::vector<TPackJob>& jobs, unsigned threa
         results[i].PlainSize = plain.size();
         try {
           results[i].Payload = PackPayload(plain);
+          results[i].PayloadDigest = Sha256(results[i].Payload);
         } catch (const EZlibError& e) {
           throw EBuildError((job.HasContent ? std::string("payload") : PathText(job.Source)) + ": " + e.what());
         }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "Sha256.h"
+
 namespace nvbuilder {
 
 class TProgress;
@@ -22,6 +24,7 @@ struct TPackJob {
 struct TPackResult {
   std::string Payload;     // the container form
   uint64_t PlainSize = 0;  // bytes read from the source
+  TSha256Digest PayloadDigest{};  // SHA-256 of Payload
 };
 
 // The worker count for a --jobs value of 0: the machine's cores.

@@ -86,11 +86,7 @@ double EncodeDateTime(int year, int month, int day, int hour, int minute, int se
   return static_cast<double>(days) + fraction;
 }
 
-double FileTimeToDateTime(fs::file_time_type time) {
-  auto sys = std::chrono::file_clock::to_sys(time);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sys.time_since_epoch()).count();
-  long long secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
-  int millis = static_cast<int>(ms - secs * 1000);
+static double LocalDateTime(long long secs, int millis) {
   std::time_t t = static_cast<std::time_t>(secs);
   std::tm local{};
 #ifdef _WIN32
@@ -101,6 +97,15 @@ double FileTimeToDateTime(fs::file_time_type time) {
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                         local.tm_sec, millis);
 }
+
+double FileTimeToDateTime(fs::file_time_type time) {
+  auto sys = std::chrono::file_clock::to_sys(time);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sys.time_since_epoch()).count();
+  long long secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+  return LocalDateTime(secs, static_cast<int>(ms - secs * 1000));
+}
+
+double UnixTimeToDateTime(long long seconds) { return LocalDateTime(seconds, 0); }
 
 std::vector<TSourceFile> ScanSource(const fs::path& folder, std::wstring_view mask, bool includeSubPath) {
   std::wstring m(mask);

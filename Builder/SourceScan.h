@@ -35,6 +35,8 @@ std::vector<TSourceFile> ScanSource(const std::filesystem::path& folder, std::ws
 
 // A file time as a local TDateTime (days since 30 December 1899).
 double FileTimeToDateTime(std::filesystem::file_time_type time);
+// Seconds since 1970-01-01 00:00 UTC as a local TDateTime.
+double UnixTimeToDateTime(long long seconds);
 // Days since 30 December 1899 of a civil date and time of day.
 double EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond);
 

@@ -233,42 +233,84 @@ TXmlAttribute* TXmlNode::AttributeByName(const std::string& utf8Name) {
 
 namespace {
 
+// Where a parse failed and why; filled just before a failure is raised.
+struct TParseError {
+  std::size_t& Offset;
+  std::string& Detail;
+  void Set(std::size_t offset, std::string detail) {
+    Offset = offset;
+    Detail = std::move(detail);
+  }
+  [[noreturn]] void Raise(std::size_t offset, std::string detail) {
+    Set(offset, std::move(detail));
+    RaiseTagsDoNotMatch();
+  }
+};
+
+std::string Shown(std::string_view text) {
+  constexpr std::size_t kMax = 40;
+  return text.size() <= kMax ? std::string(text) : std::string(text.substr(0, kMax)) + "...";
+}
+
 // Fills a node's attributes from the text after its name (from the first
-// space on). Values are kept in stored form.
-void ParseAttributes(TXmlNode& node, std::string_view text) {
+// blank on), which starts at byte `base` of the document. Each attribute is
+// a name, "=" and a value in double quotes or apostrophes, the same quote
+// closing it; values are kept in stored form.
+void ParseAttributes(TXmlNode& node, std::string_view text, std::size_t base, TParseError& error) {
   node.Attributes.Clear();
   std::size_t pos = 0;
   for (;;) {
+    while (pos < text.size() && IsBlankByte(text[pos])) ++pos;
+    if (pos == text.size()) return;
     std::size_t eq = text.find('=', pos);
-    if (eq == std::string_view::npos) return;
+    if (eq == std::string_view::npos)
+      error.Raise(base + pos, "\"" + Shown(TrimBytes(text.substr(pos))) + "\" in the tag <" + node.Name +
+                                  "> is no attribute (name=\"value\")");
     std::string_view name = TrimBytes(text.substr(pos, eq - pos));
-    NV_ASSERT(!name.empty(), kSource, 1301);
-    std::size_t open = text.find('"', eq + 1);
-    std::size_t close;
-    if (open != std::string_view::npos) {
-      close = text.find('"', open + 1);
-      NV_ASSERT(close != std::string_view::npos, kSource, 1310);
-    } else {
-      open = text.find('\'', eq + 1);
-      NV_ASSERT(open != std::string_view::npos, kSource, 1314);
-      close = text.find('\'', open + 1);
-      NV_ASSERT(close != std::string_view::npos, kSource, 1317);
+    if (name.empty()) {
+      error.Set(base + eq, "an attribute of <" + node.Name + "> has no name before its \"=\"");
+      NV_ASSERT(false, kSource, 1301);
     }
-    node.Attributes.AddStored(std::string(name), std::string(text.substr(open + 1, close - open - 1)));
+    for (std::size_t i = 0; i < name.size(); ++i)
+      if (IsBlankByte(name[i]))
+        error.Raise(base + pos, "\"" + Shown(name.substr(0, i)) + "\" in the tag <" + node.Name +
+                                    "> is no attribute (name=\"value\"); a value without quotes?");
+    std::size_t open = eq + 1;
+    while (open < text.size() && IsBlankByte(text[open])) ++open;
+    const char quote = open < text.size() ? text[open] : '\0';
+    const std::string what = "the value of the attribute " + std::string(name) + " of <" + node.Name + ">";
+    if (quote != '"' && quote != '\'') {
+      error.Set(base + open, what + " is not in quotes");
+      NV_ASSERT(false, kSource, 1314);
+    }
+    std::size_t close = text.find(quote, open + 1);
+    if (close == std::string_view::npos) {
+      error.Set(base + open, what + " has no closing quote");
+      NV_ASSERT(false, kSource, quote == '"' ? 1310 : 1317);
+    }
+    node.Attributes.AddStored(std::string(name), std::string(text.substr(open + 1, close - open - 1)))->Offset = base + pos;
     pos = close + 1;
   }
 }
 
-// Fills a new node from the text between "<" and ">" (a final "/" dropped).
-void ParseTag(TXmlNode& node, std::string_view tag) {
-  std::size_t space = tag.find(' ');
-  if (space != std::string_view::npos) {
-    NV_ASSERT(space != 0, kSource, 1165);
-    node.Name = std::string(TrimBytes(tag.substr(0, space)));
-    ParseAttributes(node, tag.substr(space));
+// Fills a new node from the text between "<" and ">" (a final "/" dropped),
+// which starts at byte `base` of the document. Any blank ends the name.
+void ParseTag(TXmlNode& node, std::string_view tag, std::size_t base, TParseError& error) {
+  std::size_t blank = 0;
+  while (blank < tag.size() && !IsBlankByte(tag[blank])) ++blank;
+  if (blank < tag.size()) {
+    if (blank == 0) {
+      error.Set(base, "a blank right after \"<\"");
+      NV_ASSERT(false, kSource, 1165);
+    }
+    node.Name = std::string(tag.substr(0, blank));
+    ParseAttributes(node, tag.substr(blank), base + blank, error);
   } else {
-    NV_ASSERT(!tag.empty(), kSource, 1174);
-    node.Name = std::string(TrimBytes(tag));
+    if (tag.empty()) {
+      error.Set(base, "an empty tag \"<>\"");
+      NV_ASSERT(false, kSource, 1174);
+    }
+    node.Name = std::string(tag);
   }
 }
 
@@ -280,14 +322,20 @@ TXmlDocument::TXmlDocument(const std::wstring& rootName) : Root(std::make_unique
 
 void TXmlDocument::LoadFromBuffer(const char* bytes, std::size_t length) {
   Root.reset();
+  ErrorOffset = std::string::npos;
+  ErrorDetail.clear();
+  TParseError error{ErrorOffset, ErrorDetail};
   const std::string_view text(bytes ? bytes : "", bytes ? length : 0);
   static constexpr std::string_view kCDataOpen = "<![CDATA[";
   TXmlNode* current = nullptr;
   std::size_t pos = 0;
   const std::size_t n = text.size();
 
-  auto closeCurrent = [&current]() {
-    if (!current) RaiseTagsDoNotMatch();
+  auto closeCurrent = [&](std::size_t at, std::string_view name, bool named) {
+    if (!current) error.Raise(at, named ? "the end tag </" + Shown(name) + "> closes no open element"
+                                        : std::string("a tag closes no open element"));
+    if (named && name != current->Name)
+      error.Raise(at, "the end tag </" + Shown(name) + "> does not close the open element <" + current->Name + ">");
     current = current->Parent;
   };
 
@@ -302,7 +350,7 @@ void TXmlDocument::LoadFromBuffer(const char* bytes, std::size_t length) {
     if (text.compare(pos, kCDataOpen.size(), kCDataOpen) == 0) {
       std::size_t start = pos + kCDataOpen.size();
       std::size_t end = text.find("]]>", start);
-      if (end == std::string_view::npos) RaiseTagsDoNotMatch();
+      if (end == std::string_view::npos) error.Raise(pos, "a CDATA section without its end \"]]>\"");
       if (current && end > start) {
         current->Value.assign(text.data() + start, end - start);
         current->CData = true;
@@ -311,23 +359,27 @@ void TXmlDocument::LoadFromBuffer(const char* bytes, std::size_t length) {
       continue;
     }
     std::size_t gt = text.find('>', pos);
-    if (gt == std::string_view::npos) RaiseTagsDoNotMatch();
+    if (gt == std::string_view::npos) error.Raise(pos, "a \"<\" without its \">\"");
     char kind = pos + 1 < n ? text[pos + 1] : '\0';
     if (kind == '!') {
       std::size_t end = text.find("-->", pos);
-      if (end == std::string_view::npos) RaiseTagsDoNotMatch();
+      if (end == std::string_view::npos) error.Raise(pos, "a comment without its end \"-->\"");
       pos = end + 3;
       continue;
     }
     bool selfClosing = gt > pos + 1 && text[gt - 1] == '/';
     if (kind == '/') {
-      closeCurrent();
+      closeCurrent(pos, TrimBytes(text.substr(pos + 2, gt - pos - 2)), true);
+      selfClosing = false;
     } else if (kind != '?') {
+      if (!current && Root)
+        error.Raise(pos, "a second top-level element after <" + Root->Name + "> (a document has one)");
       std::string_view tag = text.substr(pos + 1, gt - pos - 1);
       if (selfClosing) tag.remove_suffix(1);
       auto node = std::make_unique<TXmlNode>();
       node->Parent = current;
-      ParseTag(*node, tag);
+      node->Offset = pos;
+      ParseTag(*node, tag, pos + 1, error);
       if (current) {
         current = current->Children.Add(std::move(node));
       } else {
@@ -335,9 +387,10 @@ void TXmlDocument::LoadFromBuffer(const char* bytes, std::size_t length) {
         current = Root.get();
       }
     }
-    if (selfClosing) closeCurrent();
+    if (selfClosing) closeCurrent(gt - 1, {}, false);
     pos = gt + 1;
   }
+  if (current) error.Raise(current->Offset, "the element <" + current->Name + "> is not closed");
 }
 
 void TXmlDocument::LoadFromStream(TMemoryStream& stream) {

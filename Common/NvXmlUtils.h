@@ -33,6 +33,9 @@ public:
   bool CData = false;
   std::string Name;   // stored form
   std::string Value;  // stored form
+  // Where the key was read from: the byte offset of a node's "<" or of an
+  // attribute's name in the parsed text; npos for a key made in memory.
+  std::size_t Offset = std::string::npos;
 
   std::wstring GetName() const;              // XmlDecode(Name)
   void SetName(const std::wstring& name);    // Name = XmlEncode(name)
@@ -129,9 +132,17 @@ public:
   bool WriteDeclaration = true;
   // May be none after loading a text without elements.
   std::unique_ptr<TXmlNode> Root;
+  // After a failed load: the byte offset at which the text is malformed, and
+  // what is wrong there, in English ("the end tag </b> does not close <a>").
+  std::size_t ErrorOffset = std::string::npos;
+  std::string ErrorDetail;
 
   // Discards the old tree and parses the bytes. Malformed structure raises
-  // EXmlException "XML 标签不匹配"; on failure the part built so far stays.
+  // EXmlException "XML 标签不匹配" (an end tag that does not name the open
+  // element, an element left open at the end, a second top-level element,
+  // text in a tag that is no attribute are malformed too); on failure the
+  // part built so far stays, and ErrorOffset and ErrorDetail say where and
+  // what (also for the assertion failures of a damaged tag).
   void LoadFromBuffer(const char* bytes, std::size_t length);
   void LoadFromString(const std::string& bytes) { LoadFromBuffer(bytes.data(), bytes.size()); }
   // Parses the bytes from the stream's position to its end.

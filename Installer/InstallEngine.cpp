@@ -6,7 +6,9 @@
 
 #include "ExitCodes.h"
 #include "InstallChanges.h"
+#include "InstallLocation.h"
 #include "JournalFile.h"
+#include "ProtectedFolders.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
@@ -72,6 +74,17 @@ TFolderCheck TInstallEngine::CheckInstallFolder(const std::wstring& folderText) 
   dir = IncludeTrailingBackslash(dir);
   TSetupfn::SetAppPath(dir);
   RemoveCheckedFolders();
+  if (IsProtectedFolder(dir)) {
+    check.Message = Format(L"不能安装到此文件夹：%s，请重新输入。", {dir});
+    return check;
+  }
+  if (!AllowAnotherProductsFolder) {
+    const std::wstring other = OtherProductIn(dir);
+    if (!other.empty()) {
+      check.Message = Format(L"此文件夹中已安装了另一个产品（%s）：%s，请重新输入。", {other, dir});
+      return check;
+    }
+  }
   if (!DirectoryExists(dir)) {
     // The levels that are missing, outermost first: the journal records them
     // as the install's own.
@@ -101,6 +114,34 @@ TFolderCheck TInstallEngine::CheckInstallFolder(const std::wstring& folderText) 
   DeleteFileW(testFile.c_str());
   if (!check.Ok) RemoveCheckedFolders();
   return check;
+}
+
+std::wstring TInstallEngine::OtherProductIn(const std::wstring& folder) const {
+  const std::wstring guid = FScript->BaseInfo()->GUID;
+  const std::wstring journal = IncludeTrailingBackslash(folder) + JournalFileName;
+  const std::wstring project = IncludeTrailingBackslash(folder) + UninstallProjectFileName;
+  if (FileExists(journal)) {
+    try {
+      const TJournalContents contents = ReadJournalFile(journal);
+      if (const TJournalEntry* begin = contents.Begin())
+        return SameText(begin->Guid, guid) ? std::wstring() : (begin->Title.empty() ? begin->Guid : begin->Title);
+    } catch (const std::exception&) {
+    }
+    return journal;  // unreadable: whose it is cannot be known
+  }
+  if (FileExists(project)) {
+    try {
+      TMemoryStream stream(ReadFileBytes(project));
+      if (!stream.Bytes().empty() && stream.Bytes()[0] != '<') TSetupfn::DecodeStream(stream);
+      TSetupScript other;
+      other.LoadFromStream(stream, 0);
+      const TSetupBaseInfo& info = *other.BaseInfo();
+      return SameText(info.GUID, guid) ? std::wstring() : (info.AppTitle.empty() ? info.GUID : info.AppTitle);
+    } catch (const std::exception&) {
+    }
+    return project;
+  }
+  return {};
 }
 
 void TInstallEngine::RemoveCheckedFolders() {
@@ -145,6 +186,16 @@ void TInstallEngine::BeginChanges() {
   begin.AppDir = TSetupfn::AppPath();
   begin.Title = info.AppTitle;
   begin.Version = info.Version;
+  // The folders the install's items may lie in: its own and those of the
+  // folder constants as they stand now. The uninstaller touches nothing
+  // outside them.
+  for (const std::wstring& constant : LocationConstants()) {
+    try {
+      begin.Roots.push_back(IncludeTrailingBackslash(ExpandLocation(constant)));
+    } catch (const ELocationError&) {
+      // A constant without a folder here: nothing can lie in it.
+    }
+  }
   FJournal->Append(begin);
   // The folders of the check are the install's from now on.
   FChanges->FoldersCreated(FCheckedFolders);

@@ -80,12 +80,22 @@ public:
 
   // ---- the folder check ----
   // Trims folderText, stores it as "{app}" at once, appends a backslash,
-  // creates the folder with its parents and write-tests it. The folders it
+  // refuses a folder no product owns (a drive's root, the system's folders,
+  // Program Files itself, profiles, known folders: "不能安装到此文件夹：%s，
+  // 请重新输入。") and one that holds another product's uninstall data
+  // ("此文件夹中已安装了另一个产品（%s）：%s，请重新输入。"), then creates the
+  // folder with its parents and write-tests it. The folders it
   // creates are remembered: the install's journal starts with them, and a
   // run that ends before the install removes them again (when empty).
   TFolderCheck CheckInstallFolder(const std::wstring& folderText);
   // Removes the folders the last folder check created, when still empty.
   void RemoveCheckedFolders();
+  // The title (or GUID) of another product whose uninstall data lies in
+  // folder; empty when there is none, or it is this product's.
+  std::wstring OtherProductIn(const std::wstring& folder) const;
+  // Set only by test programs, to show what the refusal of another
+  // product's folder prevents.
+  static inline bool AllowAnotherProductsFolder = false;
 
   // ---- the install, after the folder check ----
   // An unfinished install of the product (its setup was killed) is settled

@@ -6,6 +6,7 @@
 #include "InstallEngine.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
+#include "NvProcessEnd.h"
 #include "NvRegKey.h"
 #include "InstallLocation.h"
 #include "PackageFormat.h"
@@ -43,19 +44,20 @@ void TInstallEngine::RemovePreviousVersion() {
 }
 
 void TInstallEngine::StopRunningPrograms() {
-  wchar_t self[MAX_PATH * 4] = {};
-  GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
-  const std::wstring selfName = ExtractFileName(self);
+  // Only copies of the programs this package installs, matched by the file
+  // they run from: a program of the same name elsewhere is another's.
+  std::vector<std::wstring> programs;
   TSetupFileList* files = FScript->FileList();
   for (int i = 0; i < files->Count(); ++i) {
-    std::wstring name = ExtractFileName(files->Items(i)->SourceMask);
-    if (!SameText(ExtractFileExt(name), L".exe")) continue;
-    if (SameText(name, selfName)) continue;
-    // The earlier version's uninstaller has finished by now; a process of that
-    // name is another product's uninstaller at work, which must not be ended.
-    if (SameText(name, UninstallerFileName)) continue;
-    // Quoted, so that a name with spaces reaches taskkill as one image name.
-    TNvWinfn::RunHidden(Format(L"taskkill /F /IM \"%s\"", {name}));
-    Sleep(300);
+    const TSetupFile* item = files->Items(i);
+    if (!SameText(ExtractFileExt(item->SourceMask), L".exe")) continue;
+    // The earlier version's uninstaller has finished by now.
+    if (SameText(ExtractFileName(item->SourceMask), UninstallerFileName)) continue;
+    try {
+      programs.push_back(FileTarget(*item));
+    } catch (const ELocationError&) {
+      // Not a place this package can install to: InstallFiles reports it.
+    }
   }
+  EndProcessesByPath(programs);
 }

@@ -4,7 +4,7 @@
 
 #include "NvRegKey.h"
 #include "NvSysUtils.h"
-#include "ProcessEnd.h"
+#include "NvProcessEnd.h"
 
 namespace {
 

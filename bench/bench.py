@@ -174,8 +174,7 @@ def build_ours(args, name, tree, work, install, jobs):
     project.write_text(PROJECT.replace("{install}", install).replace("{out}", f"{name}.exe")
                        .replace("{items}", items), encoding="utf-8")
     cmd = args.builder + ["build", str(project), "--runtime", str(args.runtime), "--quiet"]
-    if args.uninstaller:
-        cmd += ["--uninstaller", str(args.uninstaller)]
+    cmd += ["--uninstaller", str(args.uninstaller)] if args.uninstaller else ["--no-uninstaller"]
     if jobs:
         cmd += ["--jobs", str(jobs)]
     seconds = timed(cmd)

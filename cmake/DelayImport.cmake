@@ -5,6 +5,9 @@
 #
 #   nv_delay_import(NAME DEF)  ->  target nv_delay_NAME to link instead of NAME
 function(nv_delay_import name def)
+  # The definitions are read here, when CMake configures: an edit of them
+  # configures again, so that the library is made anew.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
   file(READ ${def} text)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     string(REGEX REPLACE "@[0-9]+" "" text "${text}")  # no stdcall decoration in 64 bits

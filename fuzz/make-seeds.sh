@@ -23,7 +23,7 @@ for d in "${made[@]}"; do rm -rf "${seeds:?}/$d"; mkdir -p "$seeds/$d"; done
 
 # Packages of the example product on the 32-bit test program, and the
 # project each carries (as "setup-builder inspect" shows it).
-"$builder" build "$host/examples/demo/project.xml" --runtime "$fixtures/fixture32.exe" --out "$work" --quiet
+"$builder" build "$host/examples/demo/project.xml" --runtime "$fixtures/fixture32.exe" --no-uninstaller --out "$work" --quiet
 for kind in DemoAppSetup DemoAppSetupOnline; do
   "$builder" inspect "$work/$kind.exe" | sed -n '/^project:$/,$p' | tail -n +2 > "$work/$kind.project.xml"
 done

@@ -135,6 +135,7 @@ TJournalEntry DecodeBody(const char* data, std::size_t size, std::size_t offset)
       e.AppDir = r.Text();
       e.Title = r.Text();
       e.Version = r.Text();
+      for (uint32_t n = r.U32(); n > 0; --n) e.Roots.push_back(r.Text());
       break;
     case TJournalKind::jkFolderCreated:
       e.Role = TJournalRole::jrFolder;
@@ -194,6 +195,8 @@ std::string EncodeJournalRecord(const TJournalEntry& e) {
       w.Text(e.AppDir);
       w.Text(e.Title);
       w.Text(e.Version);
+      w.U32(static_cast<uint32_t>(e.Roots.size()));
+      for (const std::wstring& root : e.Roots) w.Text(root);
       break;
     case TJournalKind::jkFolderCreated:
       w.Text(e.Path);

@@ -9,8 +9,9 @@
 //   header   8 bytes "NVJRNL\r\n", u16 version (1), u16 0
 //   record   u32 size, u32 size XOR 0xFFFFFFFF, u32 CRC-32 of the body, body
 //   body     u8 kind, then the kind's fields in the order listed at
-//            TJournalKind; text is u32 byte count + UTF-8, a registry value's
-//            data u32 type + u32 byte count + bytes, a flag one byte (0 or 1)
+//            TJournalKind; text is u32 byte count + UTF-8, a list of texts
+//            u32 count + texts, a registry value's data u32 type + u32 byte
+//            count + bytes, a flag one byte (0 or 1)
 // Records are only ever appended. A journal cut anywhere (the process ended
 // while appending) reads as the records before the cut; a record whose
 // length words disagree or whose CRC does not match makes the journal
@@ -30,7 +31,9 @@
 inline constexpr uint16_t kJournalVersion = 1;
 
 enum class TJournalKind : uint8_t {
-  // Guid, AppDir, Title, Version: the product and the folder of this install.
+  // Guid, AppDir, Title, Version, Roots: the product, the folder of this
+  // install, and the folders its items may lie in (the install folder and
+  // the folder constants as they stood on this machine).
   jkBegin = 1,
   // Path: a folder this install created (it did not exist).
   jkFolderCreated = 2,
@@ -84,6 +87,7 @@ struct TJournalEntry {
   TRegData New, Old;
   bool HadOld = false;
   std::wstring Guid, AppDir, Title, Version;  // jkBegin
+  std::vector<std::wstring> Roots;             // jkBegin
 
   bool operator==(const TJournalEntry&) const = default;
 };

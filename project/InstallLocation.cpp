@@ -122,6 +122,7 @@ TLocation ParseLocation(const std::wstring& value) {
   const std::wstring text = Trim(value);
   if (text.empty()) {
     loc.Problem = L"the location is empty";
+    loc.Fault = TLocationFault::lfEmpty;
     return loc;
   }
   std::wstring rest;
@@ -135,6 +136,7 @@ TLocation ParseLocation(const std::wstring& value) {
   if (known) {
     rest = text.substr(lead.size());
   } else if (!lead.empty()) {
+    loc.Fault = SameText(lead, kSrcExe) ? TLocationFault::lfSrcExe : TLocationFault::lfUnknownConstant;
     loc.Problem = SameText(lead, kSrcExe)
                       ? Quoted(text) + L" starts with " + std::wstring(kSrcExe) + L", the setup program itself, not a folder"
                       : Quoted(text) + L" starts with the unknown constant " + lead;
@@ -151,6 +153,7 @@ TLocation ParseLocation(const std::wstring& value) {
     }
     if (names[1].empty() || names[0] == L"." || names[0] == L".." || names[1] == L"." || names[1] == L"..") {
       loc.Problem = Quoted(text) + L" is not a full network path (\\\\server\\share\\...)";
+      loc.Fault = TLocationFault::lfBadNetworkPath;
       return loc;
     }
     loc.Base = L"\\\\" + names[0] + L"\\" + names[1];
@@ -162,11 +165,13 @@ TLocation ParseLocation(const std::wstring& value) {
     loc.Problem = Quoted(text) +
                   L" is relative: it must start with a folder constant ({app}, {pf}, {group}, {desktop}) or be an "
                   L"absolute path";
+    loc.Fault = TLocationFault::lfRelative;
     return loc;
   }
   const std::wstring inner = InnerConstant(rest);
   if (!inner.empty()) {
     loc.Problem = Quoted(text) + L" names the constant " + inner + L" after its start";
+    loc.Fault = TLocationFault::lfInnerConstant;
     return loc;
   }
   int climbs = 0;
@@ -174,6 +179,7 @@ TLocation ParseLocation(const std::wstring& value) {
   if (climbs > 0) {
     const std::wstring top = loc.Root == TLocationRoot::lrAbsolute ? loc.Base + L"\\" : RootConstant(loc.Root);
     loc.Problem = Quoted(text) + L" climbs out of " + top + L" with \"..\"";
+    loc.Fault = TLocationFault::lfClimbsOut;
   }
   return loc;
 }
@@ -199,6 +205,24 @@ std::wstring ExpandLocation(const std::wstring& value) {
                                   {RootConstant(loc.Root), Quoted(value)}));
   }
   return loc.Rest.empty() ? top + L"\\" : top + L"\\" + loc.Rest;
+}
+
+std::wstring NormalPath(const std::wstring& path) {
+  const TLocation loc = ParseLocation(path);
+  if (!loc.Problem.empty() || loc.Root != TLocationRoot::lrAbsolute) return {};
+  return loc.Rest.empty() ? loc.Base + L"\\" : loc.Base + L"\\" + loc.Rest;
+}
+
+bool PathWithin(const std::wstring& path, const std::wstring& folder) {
+  const std::wstring p = NormalPath(path), f = NormalPath(folder);
+  if (p.empty() || f.empty()) return false;
+  if (SameText(p, f)) return true;
+  const std::wstring prefix = IncludeTrailingBackslash(f);
+  return p.size() > prefix.size() && SameText(p.substr(0, prefix.size()), prefix);
+}
+
+bool PathBelow(const std::wstring& path, const std::wstring& folder) {
+  return PathWithin(path, folder) && !SameText(NormalPath(path), NormalPath(folder));
 }
 
 std::wstring FileLocationValue(const TSetupFile& item) { return item.DestDir + L"\\" + item.SourceMask; }

@@ -31,6 +31,18 @@ public:
   using Exception::Exception;
 };
 
+// What is wrong with a location value.
+enum class TLocationFault {
+  lfNone,
+  lfEmpty,
+  lfRelative,          // no constant, no drive or share
+  lfUnknownConstant,   // "{name}" at the start that is no folder constant
+  lfSrcExe,            // "{srcexe}": a file, not a folder
+  lfInnerConstant,     // a path constant after the start
+  lfClimbsOut,         // ".." above the constant's folder, the drive or the share
+  lfBadNetworkPath,    // "\\" without a server and a share
+};
+
 // A location value taken apart. Problem is empty when the value is usable.
 struct TLocation {
   TLocationRoot Root = TLocationRoot::lrAbsolute;
@@ -40,6 +52,7 @@ struct TLocation {
   // leading or trailing backslash; empty for the root itself.
   std::wstring Rest;
   std::wstring Problem;
+  TLocationFault Fault = TLocationFault::lfNone;  // the kind of Problem
 };
 
 // The folder constants a location may start with, in the form they are
@@ -74,6 +87,17 @@ std::wstring LocationKey(const std::wstring& value);
 // programs folder the system does not give, an "{app}" not yet set) or when
 // that folder is not an absolute path.
 std::wstring ExpandLocation(const std::wstring& value);
+
+// The normal form of an absolute path ("C:\a\b", "\\srv\share\a"; "C:\" for
+// a drive's root), or "" when path is not absolute or climbs above its drive
+// or share. Paths the programs compare are compared in this form.
+std::wstring NormalPath(const std::wstring& path);
+// Whether path is folder or lies below it, compared in the normal form,
+// letter case ignored (text only: another spelling of the same folder, such
+// as a mapped drive, does not count).
+bool PathWithin(const std::wstring& path, const std::wstring& folder);
+// Whether path lies strictly below folder, in the same way.
+bool PathBelow(const std::wstring& path, const std::wstring& folder);
 
 // ---- the targets of project items ---------------------------------------------
 

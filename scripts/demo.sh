@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The main job: set up the machine, build everything, build the example's
-# full package and online stub with setup-builder, install the full package
+# The main job: set up the machine, build what the demo uses (the runtime and
+# the uninstaller of the 32-bit product and of its 64-bit twin, the host
+# builder and the example), build the example's full package and online stub
+# with setup-builder, install the full package
 # under Wine with "/Silent", showing what it installed, then install again
 # through the online stub, which downloads the full package from a local
 # HTTP server (the address the example's project names: 127.0.0.1:8080) and
@@ -17,11 +19,18 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 ./scripts/setup.sh
 
-for preset in win32 win64 host; do
-  echo "== build $preset"
+# Only the demo's targets: the test programs and fuzz targets are built by
+# ./scripts/test.sh.
+build() {
+  local preset=$1
+  shift
+  echo "== build $preset: $*"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
+  cmake --build --preset "$preset" --target "$@"
+}
+build win32 Setup Uninstall
+build win64 Setup Uninstall
+build host setup-builder demo_stage
 
 builder=build/host/Builder/setup-builder
 stage=build/host/examples/demo
@@ -35,15 +44,15 @@ sign=()
 if [ -n "${NV_SIGN_PKCS12:-}" ]; then
   sign=(--sign "osslsigncode sign -pkcs12 '$NV_SIGN_PKCS12' -pass \"\${NV_SIGN_PASSWORD:-}\" -h sha256 -in {file} -out {file}.signed && mv {file}.signed {file}")
 fi
+# No --runtime: the builder's default is the product's 32-bit Setup.exe and
+# Uninstall.exe (here those of build/win32; an installed builder has its own).
 echo "== packages with the product runtime (32-bit)"
-"$builder" build "$stage/project.xml" --runtime build/win32/Installer/Setup.exe \
-  --uninstaller build/win32/Uninstaller/Uninstall.exe --out "$out/product" "${sign[@]}"
+"$builder" build "$stage/project.xml" --out "$out/product" "${sign[@]}"
 echo "== packages with the 64-bit twin, for the install under Wine"
 "$builder" build "$stage/project.xml" --runtime build/win64/Installer/Setup.exe \
   --uninstaller build/win64/Uninstaller/Uninstall.exe --out "$out/twin" --quiet
-# (through a file: head would end the pipe early, and pipefail would end the script)
-"$builder" inspect "$out/product/DemoAppSetup.exe" >"$out/inspect.txt"
-head -n 20 "$out/inspect.txt"
+echo "== what the full package installs (setup-builder list)"
+"$builder" list "$out/product/DemoAppSetup.exe"
 
 env_dir="$root/$out/wine-env"
 server_pid=

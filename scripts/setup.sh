@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 packages=(
   cmake g++ make python3 git
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  zlib1g-dev libz-mingw-w64-dev libdeflate-dev libssl-dev googletest nlohmann-json3-dev
+  zlib1g-dev libz-mingw-w64-dev libdeflate-dev googletest nlohmann-json3-dev
   wine wine64 xvfb xauth fonts-wqy-microhei
   icoutils liblnk-utils imagemagick xdotool
   tinyproxy openssl ccache nsis osslsigncode

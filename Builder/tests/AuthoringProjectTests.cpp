@@ -11,6 +11,7 @@
 #include "AuthoringProject.h"
 #include "DefaultPicture.h"
 #include "NvStream.h"
+#include "PeResources.h"
 #include "ProjectFixture.h"
 #include "SetupProject.h"
 
@@ -18,6 +19,8 @@ using namespace nvbuilder;
 namespace fs = std::filesystem;
 
 namespace {
+
+std::u16string FromUtf16Text(const std::wstring& text) { return ToUtf16(text); }
 
 bool IsGuid(const std::wstring& s) {
   return std::regex_match(ToUtf8(s), std::regex("\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}"));
@@ -37,13 +40,26 @@ protected:
     test::WriteFile(FDir / "proj/project.xml", text.Xml());
     return std::make_unique<TAuthoringProject>(FDir / "proj/project.xml");
   }
+  // Every problem line, or "no error".
   std::string ErrorOf(const test::TProjectText& text, fs::path uninstaller = {}) {
     try {
       Load(text)->Prepare(uninstaller);
+    } catch (const EProjectProblems& e) {
+      std::string all;
+      for (const auto& line : e.Lines) all += line + "\n";
+      return all;
     } catch (const EBuildError& e) {
       return e.what();
     }
     return "no error";
+  }
+  // Names the payloads as the builder does after packing (digest i = i).
+  static std::vector<TPackItem> Named(TAuthoringProject& p) {
+    std::vector<TPackItem> items = p.PackItems();
+    std::vector<TSha256Digest> digests(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) digests[i][0] = static_cast<uint8_t>(i);
+    p.NameResources(items, digests);
+    return items;
   }
   test::TScratch FDir;
 };
@@ -52,7 +68,7 @@ protected:
 
 TEST_F(AuthoringTest, VariablesReachBaseInfoAndEveryList) {
   test::TProjectText t;
-  t.BaseInfo += " DefInstallPath=\"{pf}\\{AppTitle}\" ProductName=\"{appTITLE} {Version}\"";
+  t.BaseInfo += " ProductName=\"{appTITLE} {Version}\"";
   t.Regs.push_back("RootKey=\"rrkLocalMachine\" SubKey=\"Software\\{AppTitle}\" ValueName=\"Ver\" ValueData=\"{Version}\" ValueType=\"rvtString\"");
   t.Shortcuts.push_back("SaveDir=\"{group}\" Name=\"{AppTitle}\" DstFile=\"{app}\\{AppTitle}.exe\"");
   t.Runs.push_back("FileName=\"{app}\\{AppTitle}.exe\" Params=\"/v={Version}\"");
@@ -89,18 +105,20 @@ TEST_F(AuthoringTest, MasksExpandIntoOneSortedItemPerFile) {
   EXPECT_EQ(b.FileBytes, 3000);
   EXPECT_EQ(b.Condition, L"c1");
   EXPECT_FALSE(b.IncludeSubPath);
-  EXPECT_TRUE(IsGuid(b.ResID)) << ToUtf8(b.ResID);
+  EXPECT_EQ(b.SourcePath, L"");  // no path of the build machine goes into the package
   EXPECT_GT(b.LastWriteDate, 40000.0);  // after the year 2009
   EXPECT_EQ(files.Items(2)->FileBytes, 4);
+  // Only the expanded files are packed, plus picture (and no agreement);
+  // each payload gets a name of its own.
+  auto items = Named(*p);
   std::set<std::wstring> ids;
   for (int i = 0; i < files.Count(); ++i)
     if (i != 4) ids.insert(files.Items(i)->ResID);
   EXPECT_EQ(ids.size(), 5u);
+  EXPECT_TRUE(IsGuid(b.ResID)) << ToUtf8(b.ResID);
   const TSetupFile& kept = *files.Items(4);
   EXPECT_EQ(kept.ResID, L"");
   EXPECT_EQ(kept.FileBytes, 0);
-  // Only the expanded files are packed, plus picture (and no agreement).
-  auto items = p->PackItems();
   ASSERT_EQ(items.size(), 6u);
   EXPECT_EQ(items[0].FileIndex, 0);
   EXPECT_EQ(items[4].FileIndex, 5);
@@ -117,7 +135,7 @@ TEST_F(AuthoringTest, VariablesApplyBeforeMasks) {
   p->Prepare({});
   ASSERT_EQ(p->Script().FileList()->Count(), 1);
   EXPECT_EQ(p->Script().FileList()->Items(0)->SourceMask, L"notes.txt");
-  EXPECT_EQ(p->Script().FileList()->Items(0)->SourcePath, L"src");
+  EXPECT_EQ(p->Script().FileList()->Items(0)->SourcePath, L"");
 }
 
 TEST_F(AuthoringTest, MaskErrorsNameTheProjectAndTheMask) {
@@ -149,6 +167,7 @@ TEST_F(AuthoringTest, DefaultPictureWhenNoIconFile) {
   test::TProjectText t;
   auto p = Load(t);
   p->Prepare({});
+  Named(*p);
   EXPECT_EQ(p->Picture(), DefaultPicture());
   EXPECT_TRUE(IsGuid(p->Script().BaseInfo()->IconResID));
   EXPECT_EQ(p->Script().BaseInfo()->LicenseResID, L"");
@@ -158,6 +177,7 @@ TEST_F(AuthoringTest, DefaultPictureWhenNoIconFile) {
   given.BaseInfo += " IconResID=\"{11111111-2222-3333-4444-555555555555}\"";
   auto q = Load(given);
   q->Prepare({});
+  Named(*q);
   EXPECT_EQ(q->Script().BaseInfo()->IconResID, L"{11111111-2222-3333-4444-555555555555}");
   EXPECT_EQ(q->Picture(), DefaultPicture());
 }
@@ -255,19 +275,36 @@ TEST_F(AuthoringTest, OutputsRelativeToTheProjectOrIntoOutDir) {
   EXPECT_EQ(p->MiniSetupPath(FDir / "dist"), (FDir / "dist/Mini.exe").lexically_normal());
 }
 
-TEST_F(AuthoringTest, MalformedProjectNamesTheFile) {
+TEST_F(AuthoringTest, MalformedProjectNamesTheFileAndThePlace) {
   test::WriteFile(FDir / "proj/broken.xml", "<TSetupScript><BaseInfo AppTitle=\"x");
-  test::WriteFile(FDir / "proj/entity.xml", "<TSetupScript><BaseInfo AppTitle=\"a &bogus; b\"/></TSetupScript>");
-  test::WriteFile(FDir / "proj/other.xml", "<Something><BaseInfo AppTitle=\"x\"/></Something>");
-  for (const char* name : {"broken.xml", "entity.xml", "other.xml"}) {
+  test::WriteFile(FDir / "proj/other.xml", "<Something>\n  <BaseInfo AppTitle=\"x\"/>\n</Something>");
+  test::WriteFile(FDir / "proj/nesting.xml", "<TSetupScript>\n  <RegList>\n  </FooList>\n</TSetupScript>");
+  test::WriteFile(FDir / "proj/latin1.xml", "<TSetupScript>\n<BaseInfo AppTitle=\"caf\xE9\"/></TSetupScript>");
+  test::WriteFile(FDir / "proj/unquoted.xml", "<TSetupScript>\n  <BaseInfo AppTitle=x GUID=\"{1}\"/>\n</TSetupScript>");
+  const std::pair<const char*, const char*> cases[] = {
+      {"broken.xml", "broken.xml:1:15: error: not XML: a \"<\" without its \">\""},
+      {"other.xml", "other.xml:1:1: error: not a setup project: the root element must be <TSetupScript>, not <Something>"},
+      {"nesting.xml", "nesting.xml:3:3: error: not XML: the end tag </FooList> does not close the open element <RegList>"},
+      {"latin1.xml", "latin1.xml:2:24: error: the project is not UTF-8 text"},
+      {"unquoted.xml", "unquoted.xml:2:22: error: not XML: the value of the attribute AppTitle of <BaseInfo> is not in quotes"},
+  };
+  for (const auto& [name, expected] : cases) {
     try {
       TAuthoringProject p(FDir / "proj" / name);
       ADD_FAILURE() << name << ": no error";
-    } catch (const EBuildError& e) {
-      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("not a setup project"), std::string::npos) << e.what();
+    } catch (const EProjectProblems& e) {
+      ASSERT_EQ(e.Lines.size(), 1u) << name;
+      EXPECT_NE(e.Lines[0].find(expected), std::string::npos) << e.Lines[0];
     }
   }
+  // UTF-16 with a byte-order mark reads as the same project.
+  test::TProjectText t;
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : FromUtf16Text(FromUtf8(t.Xml()))) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  test::WriteFile(FDir / "proj/utf16.xml", utf16);
+  TAuthoringProject wide(FDir / "proj/utf16.xml");
+  wide.Prepare({});
+  EXPECT_EQ(wide.Script().BaseInfo()->AppTitle, L"测试产品");
   try {
     TAuthoringProject p(FDir / "proj/absent.xml");
     FAIL() << "no error";
@@ -304,7 +341,7 @@ TEST_F(AuthoringTest, DwordDataMustBeANumberAfterTheVariables) {
                        c.Data + "\"");
     const std::string e = ErrorOf(bad);
     SCOPED_TRACE(c.Data);
-    EXPECT_NE(e.find("project.xml: registry item 2 (\"Software\\fast\", value \"Speed\")"), std::string::npos) << e;
+    EXPECT_NE(e.find(": error: registry item 2 (\"Software\\fast\", value \"Speed\"): ValueData: "), std::string::npos) << e;
     EXPECT_NE(e.find(c.Cause), std::string::npos) << e;
   }
 }
@@ -456,14 +493,37 @@ TEST_F(AuthoringTest, TwoItemsForOneDestinationPackIdenticalContentOnceAndRefuse
   different.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"notes.txt\"");
   different.Files.push_back("DestDir=\"{app}\\bin\\\" SourcePath=\"other\" SourceMask=\"a.dll\"");
   std::string e = ErrorOf(different);
-  EXPECT_NE(e.find("project.xml: file items 1 ("), std::string::npos) << e;
-  EXPECT_NE(e.find("a.dll) and 3 ("), std::string::npos) << e;
-  EXPECT_NE(e.find("other"), std::string::npos) << e;
+  EXPECT_NE(e.find("project.xml:8:7: error: this file item ("), std::string::npos) << e;  // the later one
+  EXPECT_NE(e.find("other/a.dll) and the one at line 6 ("), std::string::npos) << e;
   EXPECT_NE(e.find("a.dll) both install \"{app}\\bin\\a.dll\" with different content"), std::string::npos) << e;
 
   test::TProjectText emptyAndFull;  // an empty file and one with content
   emptyAndFull.Files.push_back("DestDir=\"{app}\" SourceMask=\"notes.txt\"");
   emptyAndFull.Files.push_back("DestDir=\"{app}\" SourcePath=\"src\" SourceMask=\"notes.txt\"");
   e = ErrorOf(emptyAndFull);
-  EXPECT_NE(e.find("file items 1 (no content) and 2 ("), std::string::npos) << e;
+  EXPECT_NE(e.find("notes.txt) and the one at line 6 (no content) both install"), std::string::npos) << e;
+}
+
+// The reference describes every element and attribute of the project and
+// every value of its enumerations.
+TEST(ProjectReference, NamesEveryPropertyAndValue) {
+  const std::string text = ReadWholeFile(fs::path(NV_PROJECT_REFERENCE));
+  TSetupScript script;
+  std::vector<const TPersistent*> objects = {&script, script.BaseInfo()};
+  std::vector<std::unique_ptr<TXmlPersistent>> items;
+  for (TXmlObjectList* list : std::initializer_list<TXmlObjectList*>{script.FileList(), script.RegList(), script.RunList(),
+                                                                     script.ShortCutList(), script.SwiperList(), script.VarList()}) {
+    items.emplace_back(list->CreateItem(L""));
+    objects.push_back(items.back().get());
+    EXPECT_NE(text.find("(`" + items.back()->ClassName() + "`)"), std::string::npos) << items.back()->ClassName();
+  }
+  for (const TPersistent* object : objects)
+    for (const TPropInfo& p : object->Props()) {
+      const std::string name = p.Kind == TTypeKind::tkClass ? "<" + p.Name + ">" : "`" + p.Name + "`";
+      EXPECT_NE(text.find(name), std::string::npos) << object->ClassName() << "." << p.Name;
+      if (p.Enum && p.Enum != &BooleanInfo)
+        for (const char* value : p.Enum->Names) EXPECT_NE(text.find(std::string("`") + value + "`"), std::string::npos) << value;
+    }
+  for (const char* constant : {"`{app}`", "`{pf}`", "`{group}`", "`{desktop}`", "`{srcexe}`"})
+    EXPECT_NE(text.find(constant), std::string::npos) << constant;
 }

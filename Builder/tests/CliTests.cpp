@@ -75,16 +75,121 @@ TEST(Cli, FailuresNameTheFile) {
   EXPECT_EQ(r.Code, 1);
   EXPECT_NE(r.Err.find("text.exe: not a Windows executable"), std::string::npos) << r.Err;
 
-  r = Cli({"build", PathText(dir / "none.xml"), "--runtime", PathText(test::DemoRuntime())});
+  r = Cli({"build", PathText(dir / "none.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller"});
   EXPECT_EQ(r.Code, 1);
   EXPECT_NE(r.Err.find("none.xml"), std::string::npos) << r.Err;
 
-  // A malformed project: the message stays on one line.
+  // A malformed project: where and what on one line, then the count.
   test::WriteFile(dir / "bad.xml", "<TSetupScript>\n<BaseInfo\n");
-  r = Cli({"build", PathText(dir / "bad.xml"), "--runtime", PathText(test::DemoRuntime())});
+  r = Cli({"build", PathText(dir / "bad.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller"});
   EXPECT_EQ(r.Code, 1);
-  EXPECT_EQ(Lines(r.Err), 1) << r.Err;
-  EXPECT_NE(r.Err.find("bad.xml"), std::string::npos) << r.Err;
+  const std::string bad = PathText(fs::absolute(dir / "bad.xml").lexically_normal());
+  EXPECT_EQ(r.Err, bad + ":2:1: error: not XML: a \"<\" without its \">\"\n" + "setup-builder: " + bad +
+                       ": 1 error; nothing was built\n");
+}
+
+TEST(Cli, RuntimeAndUninstallerComeAsAPairOfOneMachine) {
+  test::TScratch dir;
+  test::TProjectText t;
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"files\" SourceMask=\"*.txt\"");
+  test::WriteFile(dir / "p/files/a.txt", "alpha");
+  test::WriteFile(dir / "p/project.xml", t.Xml());
+  const std::string project = PathText(dir / "p/project.xml"), runtime = PathText(test::DemoRuntime());
+  // --runtime alone would build a package that cannot be uninstalled: asked for explicitly.
+  TRun r = Cli({"build", project, "--runtime", runtime});
+  EXPECT_EQ(r.Code, 2);
+  EXPECT_NE(r.Err.find("--no-uninstaller"), std::string::npos) << r.Err;
+  EXPECT_EQ(Cli({"build", project, "--runtime", runtime, "--uninstaller", runtime, "--no-uninstaller"}).Code, 2);
+  // A 32-bit uninstaller with a 64-bit runtime.
+  r = Cli({"build", project, "--runtime", runtime, "--uninstaller", PathText(fs::path(NV_PE_FIXTURE_DIR) / "fixture32.exe")});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("the uninstaller is a 32-bit program and the runtime"), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(dir / "p/out/Full.exe"));
+  // Uninstall.exe beside the runtime goes with it.
+  test::WriteFile(dir / "rt/Setup.exe", ReadWholeFile(test::DemoRuntime()));
+  test::WriteFile(dir / "rt/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture64.exe"));
+  r = Cli({"build", project, "--runtime", PathText(dir / "rt/Setup.exe"), "--quiet"});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(Cli({"list", PathText(dir / "p/out/Full.exe")}).Out.find("{app}\\Uninstall.exe"), std::string::npos);
+}
+
+// The mistakes a newcomer made, each with its place and message, all in one
+// run; warnings fail the build only when asked.
+TEST(Cli, EveryMistakeOfAProjectIsReportedWithItsPlace) {
+  test::TScratch dir;
+  test::WriteFile(dir / "p/files/a.txt", "alpha");
+  test::WriteFile(dir / "p/project.xml",
+                  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"                                                     // 1
+                  "<TSetupScript>\n"                                                                                 // 2
+                  "  <BaseInfo AppTitle=\"\" GUID=\"mynotes-product\" DefInstalPath=\"{pf}\\X\" Version=\"{Versoin}\"\n"  // 3
+                  "    LicenceFile=\"l.txt\" FullSetupFile=\"out\\s.exe\" MiniSetupFile=\"out\\m.exe\"\n"            // 4
+                  "    FullDownloadUrl=\"www.example.com/s.exe\"/>\n"                                                  // 5
+                  "  <FileList><Items>\n"                                                                           // 6
+                  "    <TSetupFile DestDir=\"{app}\" SoucePath=\"files\" SourceMask=\"a.txt\"/>\n"                   // 7
+                  "    <TSetupFile DestDir=\"bin\" SourcePath=\"files\" SourceMask=\"*.txt\" IncludeSubPath=\"yes\"/>\n"  // 8
+                  "    <TSetupFile DestDir=\"{app}\\..\\..\\x\" SourcePath=\"files\" SourceMask=\"a.txt\"/>\n"      // 9
+                  "  </Items></FileList>\n"                                                                         // 10
+                  "  <RegList><Items>\n"                                                                            // 11
+                  "    <TSetupReg RootKey=\"HKLM\" SubKey=\"S\\X\" ValueName=\"a\" ValueData=\"1\" ValueType=\"REG_DWORD\"/>\n"  // 12
+                  "    <TSetupRegg RootKey=\"rrkLocalMachine\" SubKey=\"S\\X\" ValueName=\"b\" ValueData=\"x & y\"/>\n"     // 13
+                  "  </Items></RegList>\n"                                                                          // 14
+                  "  <ShortCutList><Items>\n"                                                                       // 15
+                  "    <TSetupShortCut Name=\"a/b:c\" SaveDir=\"{commondesktop}\" DstFile=\"{app}\\x.exe\" Checked=\"False\"/>\n"  // 16
+                  "  </Items></ShortCutList>\n"                                                                     // 17
+                  "</TSetupScript>\n");
+  TRun r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller"});
+  EXPECT_EQ(r.Code, 1);
+  const std::string at = PathText(fs::absolute(dir / "p/project.xml").lexically_normal()) + ":";
+  for (const char* expected : {
+           "3:3: error: BaseInfo: DefInstallPath is missing",
+           "3:13: error: BaseInfo: AppTitle is empty",
+           "3:25: error: BaseInfo: GUID: \"mynotes-product\" is not a GUID in registry form",
+           "3:48: error: BaseInfo: DefInstalPath is not a property of TSetupBaseInfo (did you mean DefInstallPath?)",
+           "3:71: error: BaseInfo: Version: {Versoin} is neither a variable of VarList nor a path constant (did you mean {Version}?)",
+           "4:5: error: BaseInfo: LicenceFile is not a property of TSetupBaseInfo (did you mean LicenseFile?)",
+           "5:5: error: BaseInfo: FullDownloadUrl: \"www.example.com/s.exe\" is not an http:// or https:// address",
+           "7:33: error: file item 1: SoucePath is not a property of TSetupFile (did you mean SourcePath?)",
+           "8:17: error: file item 2: DestDir: \"bin\" is relative",
+           "8:69: error: file item 2: IncludeSubPath: \"yes\" is not a Boolean (True or False)",
+           "9:17: error: file item 3: DestDir: \"{app}\\..\\..\\x\" climbs out of {app}",
+           "12:16: error: registry item 1: RootKey: \"HKLM\" is not one of TRegRootKey's values",
+           "(did you mean rrkLocalMachine?)",
+           "12:72: error: registry item 1: ValueType: \"REG_DWORD\" is not one of TRegValueType's values (rvtString, rvtDWord) (did you mean rvtDWord?)",
+           "13:5: error: registry item 2: <TSetupRegg> is not an item of RegList, whose items are <TSetupReg> elements (did you mean TSetupReg?)",
+           "13:70: error: registry item 2: ValueData: the value has an \"&\" that starts no known character reference",
+           "16:21: error: shortcut 1: Name: \"a/b:c\" is not a valid file name",
+           "16:34: error: shortcut 1: SaveDir: {commondesktop} is neither a variable of VarList nor a path constant",
+           "16:60: warning: shortcut 1: DstFile: \"{app}\\x.exe\" is not a file the package installs",
+           "16:82: warning: shortcut 1: Checked=\"False\" does not leave the item out",
+       })
+    EXPECT_NE(r.Err.find(std::string(expected).find(':') < 4 ? at + expected : expected), std::string::npos)
+        << expected << "\n" << r.Err;
+  EXPECT_FALSE(fs::exists(dir / "p/out"));
+
+  // Warnings alone build, unless --warnings-as-errors.
+  test::TProjectText t;
+  t.Files.push_back("DestDir=\"{app}\" SourcePath=\"files\" SourceMask=\"a.txt\" Condition=\"x\"");
+  test::WriteFile(dir / "p/project.xml", t.Xml());
+  r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller", "--quiet"});
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(r.Err.find(at + "6:73: warning: file item 1: Condition has no effect"), std::string::npos) << r.Err;
+  r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller",
+           "--quiet", "--warnings-as-errors", "--out", PathText(dir / "strict")});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("0 errors and 1 warning (treated as errors); nothing was built"), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(dir / "strict"));
+}
+
+TEST(Cli, TheStarterProjectBuildsWithoutAWord) {
+  test::TScratch dir;
+  TRun r = Cli({"new", PathText(dir / "mine")});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  r = Cli({"build", PathText(dir / "mine/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller",
+           "--warnings-as-errors"});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");
+  EXPECT_TRUE(fs::is_regular_file(dir / "mine/out/MyProductSetup.exe"));
+  EXPECT_EQ(Cli({"new", PathText(dir / "mine")}).Code, 1);  // nothing is overwritten
 }
 
 TEST(Cli, DecodeAndEncodeRoundTrip) {
@@ -119,7 +224,7 @@ TEST(Cli, BuildAndInspectThroughTheCommandLine) {
   test::TProjectText t;
   t.Files.push_back("DestDir=\"{app}\" SourcePath=\"files\" SourceMask=\"*.txt\"");
   test::WriteFile(dir / "p/project.xml", t.Xml());
-  TRun r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--jobs", "2"});
+  TRun r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller", "--jobs", "2"});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(r.Out.find("packed 2 files"), std::string::npos) << r.Out;  // a.txt and the picture
   EXPECT_NE(r.Out.find("full package: "), std::string::npos) << r.Out;
@@ -127,7 +232,7 @@ TEST(Cli, BuildAndInspectThroughTheCommandLine) {
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(r.Out.find("kind: full"), std::string::npos);
   EXPECT_NE(r.Out.find("SourceMask=\"a.txt\""), std::string::npos) << r.Out;
-  r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--quiet",
+  r = Cli({"build", PathText(dir / "p/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--no-uninstaller", "--quiet",
            "--out", PathText(dir / "q")});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_EQ(r.Out, "");

@@ -3,6 +3,7 @@
 // error paths that must leave no output behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 
 #include "BuilderCli.h"
@@ -33,6 +34,15 @@ std::unique_ptr<TSetupScript> ProjectOf(const std::string& payload) {
   TMemoryStream stream(DecodePayload(payload));
   s->LoadFromStream(stream, 0);
   return s;
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) setenv(name, value, 1);
+  else unsetenv(name);
+#endif
 }
 
 std::vector<fs::path> FilesUnder(const fs::path& dir) {
@@ -122,7 +132,7 @@ TEST_F(PackageBuildTest, OnlineStubCarriesBaseInfoVariablesPictureAndAgreementOn
   auto stub = RcData(FDir / "proj/out/Mini.exe");
   ASSERT_TRUE(stub.count(OnlineStubMarker));
   EXPECT_FALSE(stub.count(FullPackageMarker));
-  EXPECT_EQ(stub.size(), 3u);
+  EXPECT_EQ(stub.size(), 4u);  // with the check of the download
   auto script = ProjectOf(stub[OnlineStubMarker]);
   auto fullScript = ProjectOf(full[FullPackageMarker]);
   EXPECT_EQ(script->FileList()->Count(), 0);
@@ -155,16 +165,97 @@ TEST_F(PackageBuildTest, InspectShowsKindResourcesAndProject) {
   EXPECT_EQ(FormatInspection(none).find("project:"), std::string::npos);
 }
 
-TEST_F(PackageBuildTest, PayloadsDoNotDependOnTheJobCount) {
-  TBuildReport one = BuildPackages(Options(1));
-  auto a = ProjectOf(one.Resources[FullPackageMarker]);
-  TBuildReport four = BuildPackages(Options(4));
-  auto b = ProjectOf(four.Resources[FullPackageMarker]);
-  ASSERT_EQ(a->FileList()->Count(), b->FileList()->Count());
-  for (int i = 0; i < a->FileList()->Count(); ++i) {
-    EXPECT_EQ(a->FileList()->Items(i)->SourceMask, b->FileList()->Items(i)->SourceMask);
-    EXPECT_EQ(one.Resources[a->FileList()->Items(i)->ResID], four.Resources[b->FileList()->Items(i)->ResID]);
+// Two builds of the same project and files, on 1 and on 4 threads, from a
+// copy of the project in another folder, give the same bytes; the packages
+// carry no path of the build machine.
+TEST_F(PackageBuildTest, BuildsAreByteIdenticalAndCarryNoBuildMachinePath) {
+  BuildPackages(Options(1));
+  fs::copy(FDir / "proj", FDir / "copy", fs::copy_options::recursive);
+  for (const fs::path& file : FilesUnder(FDir / "proj"))  // the same sources: content and times
+    fs::last_write_time(FDir / "copy" / file.lexically_relative(FDir / "proj"), fs::last_write_time(file));
+  for (const char* name : {"Full.exe", "Mini.exe"}) fs::remove(FDir / "copy/out" / name);
+  TBuildOptions o = Options(4);
+  o.Project = FDir / "copy/project.xml";
+  TBuildReport again = BuildPackages(o);
+  for (const char* name : {"Full.exe", "Mini.exe"}) {
+    const std::string first = ReadWholeFile(FDir / "proj/out" / name), second = ReadWholeFile(FDir / "copy/out" / name);
+    EXPECT_EQ(first.size(), second.size()) << name;
+    EXPECT_TRUE(first == second) << name << " differs between two builds";
   }
+  const std::string project = DecodePayload(again.Resources[FullPackageMarker]);
+  EXPECT_EQ(project.find(PathText(FDir.Path())), std::string::npos) << project;
+  EXPECT_EQ(project.find("payload"), std::string::npos) << project;  // the SourcePath
+  EXPECT_NE(project.find("FullSetupFile=\"Full.exe\""), std::string::npos) << project;
+}
+
+// SOURCE_DATE_EPOCH is the latest time a package records.
+TEST_F(PackageBuildTest, SourceDateEpochLimitsTheFileTimes) {
+  SetEnvironment("SOURCE_DATE_EPOCH", "946684800");  // 2000-01-01 00:00 UTC
+  TBuildReport report = BuildPackages(Options());
+  SetEnvironment("SOURCE_DATE_EPOCH", nullptr);
+  auto script = ProjectOf(report.Resources[FullPackageMarker]);
+  ASSERT_GT(script->FileList()->Count(), 0);
+  for (int i = 0; i < script->FileList()->Count(); ++i) {
+    EXPECT_LE(script->FileList()->Items(i)->LastWriteDate, 36526.5);  // 2000-01-01 plus the time zone
+    EXPECT_GE(script->FileList()->Items(i)->LastWriteDate, 36525.5);
+  }
+}
+
+// What list and extract show is what the package installs: the files of the
+// project at their destinations, with their sizes and content.
+TEST_F(PackageBuildTest, ListAndExtractShowWhatThePackageInstalls) {
+  FText.Shortcuts.push_back("Name=\"Read me\" SaveDir=\"{group}\" DstFile=\"{app}\\readme.txt\" WorkDir=\"{app}\"");
+  FText.Runs.push_back("FileName=\"{app}\\app.exe\" Params=\"/first\"");
+  BuildPackages(Options());
+  std::FILE* out = std::tmpfile();
+  EXPECT_EQ(RunBuilder({"list", PathText(FDir / "proj/out/Full.exe")}, out, stderr), 0);
+  const std::string listed = test::ReadBack(out);
+  std::fclose(out);
+  for (const std::string line : {"package: full\n", "files: 4 (", "  {app}\\data\\d1.bin", " 300000\n",
+                                  "  {app}\\data\\empty.dat", "registry values: 1\n",
+                                  "  HKEY_CURRENT_USER\\Software\\测试产品 : \"n\" = 5 (DWORD)\n", "shortcuts: 1\n",
+                                  "  {group}\\Read me.lnk -> {app}\\readme.txt (in {app})\n", "run entries: 1\n",
+                                  "  {app}\\app.exe /first\n"})
+    EXPECT_NE(listed.find(line), std::string::npos) << line << "\n" << listed;
+
+  out = std::tmpfile();
+  EXPECT_EQ(RunBuilder({"extract", PathText(FDir / "proj/out/Full.exe"), "-o", PathText(FDir / "x")}, out, stderr), 0);
+  std::fclose(out);
+  std::vector<fs::path> extracted = FilesUnder(FDir / "x");
+  EXPECT_EQ(extracted.size(), 4u);
+  for (const char* rel : {"app.exe", "readme.txt", "data/d1.bin", "data/empty.dat"})
+    EXPECT_EQ(ReadWholeFile(FDir / "x/{app}" / rel), ReadWholeFile(FDir / "proj/payload" / rel)) << rel;
+  out = std::tmpfile();
+  EXPECT_EQ(RunBuilder({"extract", PathText(FDir / "proj/out/Mini.exe"), "-o", PathText(FDir / "y")}, out, out), 1);
+  std::fclose(out);
+  EXPECT_FALSE(fs::exists(FDir / "y"));
+}
+
+// An agreement in UTF-8 without byte-order mark is packed with one (setup
+// would read it in the ANSI code page); text of another code page is a warning.
+TEST_F(PackageBuildTest, AgreementInUtf8GetsAByteOrderMark) {
+  test::WriteFile(FDir / "proj/license.txt", "用户协议\r\n");
+  std::FILE* out = std::tmpfile();
+  TBuildOptions o = Options();
+  o.Quiet = false;
+  o.Out = out;
+  TBuildReport report = BuildPackages(o);
+  const std::string said = test::ReadBack(out);
+  std::fclose(out);
+  EXPECT_NE(said.find("license.txt: the agreement is UTF-8 without a byte-order mark; it is packed with one"),
+            std::string::npos) << said;
+  auto script = ProjectOf(report.Resources[FullPackageMarker]);
+  EXPECT_EQ(DecodePayload(report.Resources[script->BaseInfo()->LicenseResID]), "\xEF\xBB\xBF用户协议\r\n");
+
+  test::WriteFile(FDir / "proj/license.txt", "\xD3\xC3\xBB\xA7\xD0\xAD\xD2\xE9\r\n");  // the same in GBK
+  std::FILE* err = std::tmpfile();
+  o = Options();
+  o.Err = err;
+  BuildPackages(o);
+  const std::string warned = test::ReadBack(err);
+  std::fclose(err);
+  EXPECT_NE(warned.find("warning: BaseInfo: LicenseFile: "), std::string::npos) << warned;
+  EXPECT_NE(warned.find("the agreement is neither UTF-8 nor UTF-16 with a byte-order mark"), std::string::npos) << warned;
 }
 
 TEST_F(PackageBuildTest, AMarkerInTheRuntimeIsReplaced) {

@@ -6,6 +6,7 @@
 
 #include "BuilderText.h"
 #include "PayloadCodec.h"
+#include "Sha256.h"
 #include "TestSupport.h"
 
 using namespace nvbuilder;
@@ -48,4 +49,16 @@ TEST(PayloadCodec, CutOrDamagedPayloadsAreBuildErrors) {
       EXPECT_GT(std::string(e.what()).size(), std::string("not a payload: ").size());
     }
   }
+}
+
+TEST(Sha256, KnownDigests) {
+  EXPECT_EQ(HexText(Sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(HexText(Sha256("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // Across the block boundary, fed in uneven pieces.
+  const std::string text(1000, 'a');
+  TSha256 pieces;
+  for (std::size_t at = 0; at < text.size(); at += 37) pieces.Update(std::string_view(text).substr(at, 37));
+  EXPECT_EQ(HexText(pieces.Final()), HexText(Sha256(text)));
+  EXPECT_EQ(HexText(Sha256(std::string(1000000, 'a'))),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }

@@ -31,7 +31,7 @@ protected:
   void SetUp() override {
     test::WriteFile(FDir / "proj/payload/readme.txt", "read me");
     test::WriteFile(FDir / "proj/art/product.png", ReadWholeFile(fs::path(NV_DEMO_STAGE) / "icon.png"));
-    test::WriteFile(FDir / "tools/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture32.exe"));
+    test::WriteFile(FDir / "tools/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture64.exe"));
     FText.BaseInfo +=
         " ProductName=\"{AppTitle} 专业版\" CompanyName=\"示例公司\""
         " LegalCopyright=\"Copyright (C) 2026 示例公司\" InstallFileDescription=\"{AppTitle} 安装程序\""

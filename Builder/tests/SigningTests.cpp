@@ -15,6 +15,7 @@
 #include "PeResources.h"
 #include "ProjectFixture.h"
 #include "SetupProject.h"
+#include "Sha256.h"
 #include "Signing.h"
 
 using namespace nvbuilder;
@@ -80,7 +81,7 @@ protected:
     text.BaseInfo += " InstallFileDescription=\"安装\" UninstallFileDescription=\"卸载\"";
     text.Files.push_back("DestDir=\"{app}\" SourcePath=\"payload\" SourceMask=\"*.*\"");
     test::WriteFile(FDir / "proj/project.xml", text.Xml());
-    test::WriteFile(FDir / "tools/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture32.exe"));
+    test::WriteFile(FDir / "tools/Uninstall.exe", ReadWholeFile(fs::path(NV_PE_FIXTURE_DIR) / "fixture64.exe"));
   }
   TRun Build(const std::string& sign) {
     return Cli({"build", PathText(FDir / "proj/project.xml"), "--runtime", PathText(test::DemoRuntime()),
@@ -149,10 +150,10 @@ TEST_F(SigningTest, StubPinsTheSignedFullPackageOrCarriesTheSignerRule) {
   TOnlineCheck pin = check();
   EXPECT_EQ(pin.Rule, TOnlineRule::orPin);
   EXPECT_EQ(pin.Size, full.size());
-  EXPECT_EQ(pin.Sha256, Sha256Of(full));
+  EXPECT_EQ(pin.Sha256, Sha256(full));
 
-  r = Cli({"build", PathText(FDir / "proj/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--sign", FSign,
-           "--online-trust", "signer", "--quiet"});
+  r = Cli({"build", PathText(FDir / "proj/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--uninstaller",
+           PathText(FDir / "tools/Uninstall.exe"), "--sign", FSign, "--online-trust", "signer", "--quiet"});
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_EQ(check().Rule, TOnlineRule::orSigner);
   EXPECT_TRUE(Verifies(FDir / "proj/out/Mini.exe"));

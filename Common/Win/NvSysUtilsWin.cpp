@@ -121,6 +121,26 @@ void TNvFilefn::ForceFileDir(const std::wstring& fileName) {
   if (!dir.empty() && !DirectoryExists(dir)) ForceDirectories(dir);
 }
 
+namespace {
+
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, &info) != FALSE;
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+bool TNvFilefn::SameFileObject(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  if (!FileIdentity(a, ia) || !FileIdentity(b, ib)) return false;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+         ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 std::wstring TNvFilefn::GetLongPathName(const std::wstring& path) {
   std::wstring buffer(MAX_PATH, L'\0');
   DWORD n = ::GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));

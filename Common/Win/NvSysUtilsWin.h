@@ -48,6 +48,10 @@ public:
   static bool SetFileTimes(const std::wstring& fileName, const TFileTimes& times);
   // The same on a file already open with write access.
   static bool SetFileTimes(HANDLE file, const TFileTimes& times);
+  // Whether a and b name the same existing file or folder, by identity
+  // (volume and file number), so that two spellings of one folder - a mapped
+  // drive, a short name - count as the same. False when either is missing.
+  static bool SameFileObject(const std::wstring& a, const std::wstring& b);
 };
 
 class TNvRegfn {

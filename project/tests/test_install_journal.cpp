@@ -18,6 +18,7 @@ std::vector<TJournalEntry> SampleEntries() {
   e.AppDir = L"C:\\Program Files (x86)\\演示\\";
   e.Title = L"演示";
   e.Version = L"1.2.3";
+  e.Roots = {L"C:\\Program Files (x86)\\演示\\", L"C:\\Users\\Public\\Desktop\\"};
   v.push_back(e);
 
   e = {};

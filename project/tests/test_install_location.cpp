@@ -68,33 +68,37 @@ TEST_F(InstallLocation, ParsesRootAndNormalRest) {
 }
 
 TEST_F(InstallLocation, RefusesWhatWouldLandElsewhere) {
+  using F = TLocationFault;
   struct Case {
     const wchar_t* value;
     const char* problem;
+    TLocationFault fault;
   } cases[] = {
-      {L"", "empty"},
-      {L"   ", "empty"},
-      {L"bin", "is relative"},
-      {L".\\bin", "is relative"},
-      {L"\\Windows", "is relative"},
-      {L"C:Windows", "is relative"},
-      {L"{commondesktop}\\x", "unknown constant {commondesktop}"},
-      {L"{Versoin}", "unknown constant {Versoin}"},
-      {L"{srcexe}\\x", "the setup program itself"},
-      {L"{app}\\..\\..\\x", "climbs out of {app}"},
-      {L"{app}\\a\\..\\..", "climbs out of {app}"},
-      {L"C:\\..\\x", "climbs out of C:\\"},
-      {L"{app}\\{desktop}", "names the constant {desktop} after its start"},
-      {L"C:\\x\\{APP}", "names the constant {app} after its start"},
-      {L"\\\\server", "not a full network path"},
-      {L"\\\\server\\..\\x", "not a full network path"},
+      {L"", "empty", F::lfEmpty},
+      {L"   ", "empty", F::lfEmpty},
+      {L"bin", "is relative", F::lfRelative},
+      {L".\\bin", "is relative", F::lfRelative},
+      {L"\\Windows", "is relative", F::lfRelative},
+      {L"C:Windows", "is relative", F::lfRelative},
+      {L"{commondesktop}\\x", "unknown constant {commondesktop}", F::lfUnknownConstant},
+      {L"{Versoin}", "unknown constant {Versoin}", F::lfUnknownConstant},
+      {L"{srcexe}\\x", "the setup program itself", F::lfSrcExe},
+      {L"{app}\\..\\..\\x", "climbs out of {app}", F::lfClimbsOut},
+      {L"{app}\\a\\..\\..", "climbs out of {app}", F::lfClimbsOut},
+      {L"C:\\..\\x", "climbs out of C:\\", F::lfClimbsOut},
+      {L"{app}\\{desktop}", "names the constant {desktop} after its start", F::lfInnerConstant},
+      {L"C:\\x\\{APP}", "names the constant {app} after its start", F::lfInnerConstant},
+      {L"\\\\server", "not a full network path", F::lfBadNetworkPath},
+      {L"\\\\server\\..\\x", "not a full network path", F::lfBadNetworkPath},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << Utf8Encode(c.value));
     const TLocation loc = ParseLocation(c.value);
     EXPECT_NE(Utf8Encode(loc.Problem).find(c.problem), std::string::npos) << Utf8Encode(loc.Problem);
+    EXPECT_EQ(loc.Fault, c.fault);
     EXPECT_THROW(ExpandLocation(c.value), ELocationError);
   }
+  EXPECT_EQ(ParseLocation(L"{app}\\bin").Fault, F::lfNone);
 }
 
 TEST_F(InstallLocation, ExpandsWithTheFolderValues) {
@@ -183,6 +187,25 @@ TEST_F(InstallLocation, ItemTargets) {
 
   EXPECT_EQ(Utf8Encode(UninstallKeyPath(L"{G}")), "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{G}_lm");
   EXPECT_EQ(Utf8Encode(RegistryRootName(static_cast<TRegRootKey>(9))), "HKEY_CURRENT_USER");
+}
+
+TEST(PathComparison, NormalFormAndContainment) {
+  EXPECT_EQ(Utf8Encode(NormalPath(L"c:/A//b/./c/../")), "C:\\A\\b");
+  EXPECT_EQ(Utf8Encode(NormalPath(L"C:\\")), "C:\\");
+  for (const wchar_t* bad : {L"", L"a\\b", L"{app}\\x", L"C:\\..\\x"}) EXPECT_EQ(NormalPath(bad), L"");
+  struct {
+    const wchar_t *path, *folder;
+    bool within, below;
+  } cases[] = {
+      {L"C:\\App\\x.txt", L"c:\\app\\", true, true},   {L"C:\\App", L"C:\\App\\", true, false},
+      {L"C:\\Apps\\x", L"C:\\App", false, false},        {L"C:\\App\\..\\x", L"C:\\App", false, false},
+      {L"C:\\x", L"C:\\", true, true},                     {L"D:\\App\\x", L"C:\\App", false, false},
+      {L"relative\\x", L"C:\\", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PathWithin(c.path, c.folder), c.within) << Utf8Encode(c.path) << " in " << Utf8Encode(c.folder);
+    EXPECT_EQ(PathBelow(c.path, c.folder), c.below) << Utf8Encode(c.path) << " below " << Utf8Encode(c.folder);
+  }
 }
 
 TEST(PathConstantNames, KnownConstants) {

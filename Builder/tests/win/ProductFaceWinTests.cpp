@@ -3,6 +3,8 @@
 // for the full package, the online stub and the bundled uninstaller; and the
 // edited full package still installs.
 #include <gtest/gtest.h>
+
+#include <set>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -11,6 +13,7 @@
 
 #include "NvStream.h"
 #include "PackageBuilder.h"
+#include "PackageContents.h"
 #include "PackageFormat.h"
 #include "PngImage.h"
 #include "ProjectFixture.h"
@@ -45,8 +48,8 @@ TBuilt& Built() {
     test::TProjectText t;
     t.BaseInfo += " IconFile=\"icon.png\" ProductName=\"{AppTitle} 专业版\" CompanyName=\"示例公司\""
                   " LegalCopyright=\"Copyright (C) 2026 示例公司\" InstallFileDescription=\"{AppTitle} 安装程序\""
-                  " UninstallFileDescription=\"{AppTitle} 卸载程序\" DefInstallPath=\"" +
-                  ToUtf8(b->InstallDir) + "\"";
+                  " UninstallFileDescription=\"{AppTitle} 卸载程序\"";
+    t.DefInstallPath = ToUtf8(b->InstallDir);
     t.Files.push_back("DestDir=\"{app}\" SourcePath=\"payload\" SourceMask=\"*.*\"");
     test::WriteFile(b->Dir / "proj/project.xml", t.Xml());
     TBuildOptions o;
@@ -254,6 +257,24 @@ TEST(ProductFace, TheEditedFullPackageInstalls) {
   ASSERT_TRUE(fs::is_regular_file(dir / "Uninstall.exe"));
   EXPECT_EQ(ReadWholeFile(dir / "Uninstall.exe"), ReadWholeFile(b.Uninstaller));
   ExpectVersionInformation(dir / "Uninstall.exe", L"测试产品 卸载程序", L"Uninstall.exe");
+
+  // "extract" writes what the install wrote, and the uninstall data keeps no
+  // path of the build machine.
+  const fs::path extracted = b.Dir.Path() / "extracted";
+  ExtractFiles(TPackageReader(b.Report.FullPackage), extracted, nullptr);
+  std::set<fs::path> installed, fromPackage;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) installed.insert(e.path().lexically_relative(dir));
+  for (const auto& e : fs::recursive_directory_iterator(extracted / "{app}"))
+    if (e.is_regular_file()) fromPackage.insert(e.path().lexically_relative(extracted / "{app}"));
+  installed.erase("Uninstall.da1");
+  installed.erase("Uninstall.da2");
+  EXPECT_EQ(installed, fromPackage);
+  for (const fs::path& rel : fromPackage)
+    EXPECT_EQ(ReadWholeFile(dir / rel), ReadWholeFile(extracted / "{app}" / rel)) << PathText(rel);
+  const std::string data = Decode(ReadWholeFile(dir / "Uninstall.da1"));
+  EXPECT_EQ(data.find("payload"), std::string::npos) << data;  // the SourcePath
+  EXPECT_NE(data.find("IconFile=\"icon.png\""), std::string::npos) << data;  // the file name only
 }
 
 TEST(ProductFace, AFailingSignCommandRunsThroughCmdAndLeavesNothing) {

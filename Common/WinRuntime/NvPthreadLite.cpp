@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <new>
 
 extern "C" {
@@ -159,6 +160,25 @@ int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
   return SleepConditionVariableCS(condition, reinterpret_cast<CRITICAL_SECTION*>(value), INFINITE) ? 0 : EINVAL;
 }
 
+int pthread_cond_init(pthread_cond_t* c, const pthread_condattr_t*) {
+  *c = -1;
+  return ConditionOf(c) ? 0 : ENOMEM;
+}
+
+int pthread_cond_destroy(pthread_cond_t* c) {
+  intptr_t value = Load(c);
+  if (!IsStatic(value)) HeapFree(GetProcessHeap(), 0, reinterpret_cast<CONDITION_VARIABLE*>(value));
+  *c = -1;
+  return 0;
+}
+
+int pthread_cond_signal(pthread_cond_t* c) {
+  CONDITION_VARIABLE* condition = ConditionOf(c);
+  if (!condition) return ENOMEM;
+  WakeConditionVariable(condition);
+  return 0;
+}
+
 int pthread_cond_broadcast(pthread_cond_t* c) {
   CONDITION_VARIABLE* condition = ConditionOf(c);
   if (!condition) return ENOMEM;
@@ -200,6 +220,27 @@ void* pthread_getspecific(pthread_key_t key) {
 int pthread_setspecific(pthread_key_t key, const void* value) {
   if (key >= kMaxKeys) return EINVAL;
   return TlsSetValue(gKeys[key].Slot, const_cast<void*>(value)) ? 0 : ENOMEM;
+}
+
+// The clocks of std::chrono: the wall clock (0) and the monotonic one (1).
+int clock_gettime(int clock, struct timespec* tp) {
+  if (!tp) return EINVAL;
+  if (clock == 0) {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    // 100 ns ticks since 1601 to the Unix epoch.
+    const uint64_t ticks = ((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) - 116444736000000000ULL;
+    tp->tv_sec = static_cast<time_t>(ticks / 10000000);
+    tp->tv_nsec = static_cast<long>((ticks % 10000000) * 100);
+    return 0;
+  }
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  const uint64_t c = static_cast<uint64_t>(count.QuadPart), f = static_cast<uint64_t>(frequency.QuadPart);
+  tp->tv_sec = static_cast<time_t>(c / f);
+  tp->tv_nsec = static_cast<long>((c % f) * 1000000000ULL / f);
+  return 0;
 }
 
 }  // extern "C"

@@ -1,9 +1,9 @@
-#include "ProcessEnd.h"
+#include "NvProcessEnd.h"
 
 #include <tlhelp32.h>
 
 #include "NvSysUtils.h"
-#include "RemovalPlan.h"
+#include "NvSysUtilsWin.h"
 
 std::wstring ProcessImagePath(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -33,7 +33,7 @@ int EndProcessesByPath(const std::vector<std::wstring>& paths, DWORD waitMs) {
     const std::wstring image = ProcessImagePath(entry.th32ProcessID);
     if (image.empty()) continue;
     for (const std::wstring& p : paths)
-      if (SamePath(image, p)) {
+      if (TNvFilefn::SameFileObject(image, p)) {
         targets.push_back(entry.th32ProcessID);
         break;
       }

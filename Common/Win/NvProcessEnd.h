@@ -10,7 +10,8 @@
 // The full image path of a running process (empty when it cannot be read).
 std::wstring ProcessImagePath(DWORD pid);
 
-// Ends every process whose image is one of paths (compared as full paths,
-// ignoring case), except the calling process, and waits up to waitMs for
-// each to end. Returns the number of processes ended.
+// Ends every process whose image is one of paths (the same file, whatever
+// the spelling), except the calling process, and waits up to waitMs for each
+// to end. A program of the same name elsewhere is never touched. Returns the
+// number of processes ended.
 int EndProcessesByPath(const std::vector<std::wstring>& paths, DWORD waitMs = 5000);
