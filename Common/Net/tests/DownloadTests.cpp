@@ -15,6 +15,7 @@
 #include "NetTestEnv.h"
 #include "NvDownload.h"
 #include "NvExceptions.h"
+#include "NvRegKey.h"
 #include "NvSysUtils.h"
 #include "NvSysUtilsWin.h"
 
@@ -209,4 +210,31 @@ TEST_F(DownloadTest, ExceptionOfTheReceiverEndsTheRunAsItIs) {
     EXPECT_EQ(e.Message(), L"enough");
   }
   EXPECT_FALSE(download.Complete());
+}
+
+TEST_F(DownloadTest, FileThatCannotBeDeletedNowIsDeletedAtTheNextRestart) {
+  const std::wstring kSession = L"System\\CurrentControlSet\\Control\\Session Manager";
+  const std::wstring kPending = L"PendingFileRenameOperations";
+  TNvRegKey session;
+  ASSERT_TRUE(session.Open(HKEY_LOCAL_MACHINE, kSession));
+  uint32_t type = 0;
+  std::string before;
+  const bool had = session.ReadRaw(kPending, type, before);
+  std::ofstream(FTarget.c_str(), std::ios::binary) << "part";
+  // Another program holds it without letting it be deleted.
+  HANDLE holder = CreateFileW(FTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(DeleteFileNowOrAtRestart(FTarget));
+  std::string after;
+  ASSERT_TRUE(session.ReadRaw(kPending, type, after));
+  const std::string name(reinterpret_cast<const char*>(FTarget.c_str()), FTarget.size() * sizeof(wchar_t));
+  EXPECT_NE(after.find(name), std::string::npos) << "the file is not scheduled for deletion at restart";
+  CloseHandle(holder);
+  if (had)
+    session.WriteRaw(kPending, type, before);
+  else
+    session.DeleteValue(kPending);
+  // A file that is gone already is no failure.
+  DeleteFileW(FTarget.c_str());
+  EXPECT_TRUE(DeleteFileNowOrAtRestart(FTarget));
 }
