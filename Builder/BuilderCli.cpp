@@ -10,6 +10,7 @@
 #endif
 
 #include "BuilderText.h"
+#include "InstallJournal.h"
 #include "PackageBuilder.h"
 #include "PackageContents.h"
 #include "PackageFormat.h"
@@ -114,7 +115,8 @@ const char kDecodeHelp[] =
     "Usage: setup-builder decode FILE [-o OUT]\n"
     "Decodes a payload or an uninstall data file (Uninstall.da1, Uninstall.da2) to its\n"
     "plain content, written to OUT or to standard output. Of a package it writes the\n"
-    "project (see also \"list\" and \"extract\").\n";
+    "project (see also \"list\" and \"extract\"); of an install journal (Uninstall.jnl)\n"
+    "one line per record.\n";
 
 const char kEncodeHelp[] =
     "Usage: setup-builder encode FILE [-o OUT]\n"
@@ -302,6 +304,22 @@ int Inspect(const std::vector<std::string>& args, std::FILE* out) {
   return 0;
 }
 
+// An install journal as text: one line per record, and whether it is cut
+// short or unfinished.
+std::string JournalText(const std::string& bytes) {
+  TJournalContents journal;
+  try {
+    journal = DecodeJournal(bytes);
+  } catch (const EJournalError& e) {
+    throw EBuildError(e.what());
+  }
+  std::string text;
+  for (const TJournalEntry& entry : journal.Entries) text += Utf8Encode(JournalEntryText(entry)) + "\n";
+  if (journal.Cut) text += "(the last record is cut short)\n";
+  if (!journal.Committed()) text += "(unfinished: the install did not commit)\n";
+  return text;
+}
+
 int Transcode(const std::vector<std::string>& args, std::FILE* out, bool decode) {
   const std::string command = decode ? "decode" : "encode";
   fs::path input, output;
@@ -328,6 +346,8 @@ int Transcode(const std::vector<std::string>& args, std::FILE* out, bool decode)
   try {
     if (decode && data.compare(0, 2, "MZ") == 0)
       result = TPackageReader(input).ProjectXml();
+    else if (decode && data.compare(0, JournalHeader().size() - 4, JournalHeader(), 0, JournalHeader().size() - 4) == 0)
+      result = JournalText(data);
     else
       result = decode ? DecodePayload(data) : EncodePayload(data);
   } catch (const EBuildError& e) {

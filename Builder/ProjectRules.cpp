@@ -57,19 +57,6 @@ bool IsHttpAddress(const std::wstring& text) {
   return true;
 }
 
-bool IsRegistryGuid(const std::wstring& text) {
-  if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
-  for (std::size_t i = 1; i < 37; ++i) {
-    const wchar_t c = text[i];
-    if (i == 9 || i == 14 || i == 19 || i == 24) {
-      if (c != L'-') return false;
-    } else if (!std::iswxdigit(static_cast<wint_t>(c)) || c > 127) {
-      return false;
-    }
-  }
-  return true;
-}
-
 namespace {
 
 std::string Q(const std::wstring& s) { return "\"" + ToUtf8(s) + "\""; }
@@ -198,7 +185,7 @@ private:
                       what + ": GUID is missing: without one every build gives the product a new identity, and no "
                              "version can upgrade or find another (write GUID=\"{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}\"; "
                              "\"setup-builder new\" makes one)");
-    else if (!IsRegistryGuid(Trim(info.GUID)))
+    else if (!TNvStrfn::IsGuidString(Trim(info.GUID)))
       FProblems.Error(TProjectPlaces::At(node, "GUID"),
                       what + ": GUID: " + Q(info.GUID) +
                           " is not a GUID in registry form ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, hexadecimal digits); "

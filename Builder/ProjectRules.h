@@ -49,7 +49,5 @@ void CheckProjectTargets(const TSetupScript& script, const TProjectPlaces& place
 
 // Whether text is an http:// or https:// address with a host.
 bool IsHttpAddress(const std::wstring& text);
-// Whether text is a GUID in registry form ("{" 8-4-4-4-12 hexadecimal digits "}").
-bool IsRegistryGuid(const std::wstring& text);
 
 }  // namespace nvbuilder

@@ -18,6 +18,16 @@
 
 // ---- GUID text ------------------------------------------------------------------
 
+bool TNvStrfn::IsGuidString(const std::wstring& text) {
+  if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
+  for (std::size_t i = 1; i < 37; ++i) {
+    const wchar_t c = text[i];
+    const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+    if (i == 9 || i == 14 || i == 19 || i == 24 ? c != L'-' : !hex) return false;
+  }
+  return true;
+}
+
 std::wstring TNvStrfn::NewGuidString() {
 #ifdef _WIN32
   GUID guid{};

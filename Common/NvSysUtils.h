@@ -68,6 +68,8 @@ class TNvStrfn {
 public:
   // A new GUID in registry form: 38 characters, braces, upper-case hex 8-4-4-4-12.
   static std::wstring NewGuidString();
+  // Whether text is a GUID in registry form (hexadecimal digits of either case).
+  static bool IsGuidString(const std::wstring& text);
 };
 
 class TNvSysfn {

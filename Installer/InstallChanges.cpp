@@ -56,21 +56,6 @@ uint32_t BytesAdler32(const std::string& bytes) {
 
 uint32_t FileAdler32(const std::wstring& path) { return BytesAdler32(ReadFileBytes(path)); }
 
-TRegData RegString(const std::wstring& text) {
-  TRegData data;
-  data.Type = REG_SZ;
-  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  data.Bytes.assign(reinterpret_cast<const char*>(text.c_str()), bytes);
-  return data;
-}
-
-TRegData RegDWord(uint32_t value) {
-  TRegData data;
-  data.Type = REG_DWORD;
-  for (int i = 0; i < 4; ++i) data.Bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return data;
-}
-
 void TInstallChanges::FoldersCreated(const std::vector<std::wstring>& folders) {
   for (const std::wstring& folder : folders) {
     TJournalEntry e;

@@ -63,7 +63,3 @@ uint32_t FileAdler32(const std::wstring& path);
 // The Adler-32 of bytes.
 uint32_t BytesAdler32(const std::string& bytes);
 
-// Registry data of a string (REG_SZ, UTF-16 with its terminating NUL) and of
-// a 32-bit number (REG_DWORD).
-TRegData RegString(const std::wstring& text);
-TRegData RegDWord(uint32_t value);

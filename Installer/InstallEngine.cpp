@@ -203,6 +203,10 @@ void TInstallEngine::BeginChanges() {
   // The folders of the check are the install's from now on.
   FChanges->FoldersCreated(FCheckedFolders);
   FCheckedFolders.clear();
+  // Settling an unfinished install removes the folders it made, the folder
+  // that the check found among them: it is made again, as this install's.
+  // One that cannot be made lets the first write fail with its own message.
+  FChanges->CreateFolders(TSetupfn::AppPath());
   FJournal->Flush();
 }
 

@@ -122,7 +122,8 @@ public:
   // running, or when what the rollback could not undo is left.
   void SettleUnfinishedInstall();
   // Starts this run's journal (pending, held without sharing), with the
-  // folders the folder check created.
+  // folders the folder check created; an installation folder that settling
+  // an unfinished install removed is made again and recorded.
   void BeginChanges();
   // The install has finished: "Uninstall.jnl" is written into the install
   // folder, the journal committed, the kept copies deleted, the pending

@@ -23,10 +23,10 @@ void TInstallEngine::WriteRegistryEntries() {
     TRegData data;
     switch (item->ValueType) {
       case rvtString:
-        data = RegString(valueData);
+        data = RegStringData(valueData);
         break;
       case rvtDWord:
-        data = RegDWord(static_cast<uint32_t>(StrToInt(valueData)));
+        data = RegDWordData(static_cast<uint32_t>(StrToInt(valueData)));
         break;
       default:
         continue;

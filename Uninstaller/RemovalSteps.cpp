@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include "InstallLocation.h"
+#include "NvProcessEnd.h"
 #include "NvRegKey.h"
 #include "NvSysUtils.h"
-#include "NvProcessEnd.h"
+#include "NvSysUtilsWin.h"
+#include "Win/RegRootKey.h"
 
 namespace {
 
@@ -30,72 +33,71 @@ bool TRemovalRun::DeleteFileSoon(const std::wstring& path, int& retries) {
   }
 }
 
-std::wstring TRemovalRun::RootName(HKEY root) {
-  if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
-  if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
-  if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
-  if (root == HKEY_USERS) return L"HKEY_USERS";
-  if (root == HKEY_CURRENT_CONFIG) return L"HKEY_CURRENT_CONFIG";
-  return L"HKEY";
-}
-
 void TRemovalRun::Step(const std::wstring& detail, bool advance) {
   if (OnStep) OnStep(detail, advance);
+}
+
+void TRemovalRun::RemoveFile(const std::wstring& path) {
+  if (DeleteFileSoon(path, FRetries)) return;
+  // In use: the system deletes it at the next restart, before anything can
+  // hold it again.
+  if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) FScheduled.push_back(path);
+  else FRemaining.push_back(path);
 }
 
 void TRemovalRun::Run() {
   Step(L"正在结束运行中的程序......", false);
   FProgramsEnded = EndProcessesByPath(FPlan.Programs);
-  RemoveFiles();
-  RemoveShortcuts();
+  Step(L"正在删除文件......", false);
+  for (const std::wstring& file : FPlan.Files) {
+    Step(file, true);
+    RemoveFile(file);
+  }
+  Step(L"正在删除快捷方式......", false);
+  for (const std::wstring& link : FPlan.Shortcuts) {
+    Step(link, true);
+    RemoveFile(link);
+  }
   RemoveRegistry();
+  if (!FRemaining.empty()) {
+    // The entry, the data and the uninstaller stay for another run.
+    FKeptForAnotherRun = true;
+    RemoveFolders(false);
+    return;
+  }
   RemoveUninstallEntry();
   Step(L"正在删除卸载数据......", false);
   for (const std::wstring& file : FPlan.DataFiles) {
     Step(file, true);
-    if (!DeleteFileSoon(file, FRetries)) FRemaining.push_back(file);
+    RemoveFile(file);
   }
-  RemoveFolders();
+  RemoveFolders(false);
   // Last: the program's own file, then the folders it kept from being empty.
   if (!FPlan.SelfPath.empty() && Exists(FPlan.SelfPath)) {
     FSelf = RemoveSelf(FPlan.SelfPath, FPlan.AppDir);
     if (!FSelf.Gone) FRemaining.push_back(FPlan.SelfPath);
-    RemoveFolders();
   } else {
     FSelf.Gone = true;
   }
-}
-
-void TRemovalRun::RemoveFiles() {
-  Step(L"正在删除文件......", false);
-  for (const std::wstring& file : FPlan.Files) {
-    Step(file, true);
-    if (!DeleteFileSoon(file, FRetries)) FRemaining.push_back(file);
-  }
-}
-
-void TRemovalRun::RemoveShortcuts() {
-  Step(L"正在删除快捷方式......", false);
-  for (const std::wstring& link : FPlan.Shortcuts) {
-    Step(link, true);
-    if (!DeleteFileSoon(link, FRetries)) FRemaining.push_back(link);
-  }
+  RemoveFolders(!FScheduled.empty());
 }
 
 void TRemovalRun::RemoveRegistry() {
   Step(L"正在清理注册表......", false);
   for (const TRegValueRef& value : FPlan.Values) {
-    Step(RootName(value.Root) + L"\\" + value.Key, true);
+    const HKEY root = RegRootKeyToHKey(value.Root);
+    const std::wstring text = RegistryRootName(value.Root) + L"\\" + value.Key;
+    Step(text, true);
     TNvRegKey key;
-    if (key.Open(value.Root, value.Key)) {
-      if (!key.DeleteValue(value.Name)) FRemaining.push_back(RootName(value.Root) + L"\\" + value.Key + L"\\" + value.Name);
-    } else if (TNvRegKey::KeyExists(value.Root, value.Key)) {
-      FRemaining.push_back(RootName(value.Root) + L"\\" + value.Key + L"\\" + value.Name);
+    if (key.Open(root, value.Key)) {
+      if (!key.DeleteValue(value.Name)) FRemaining.push_back(text + L"\\" + value.Name);
+    } else if (TNvRegKey::KeyExists(root, value.Key)) {
+      FRemaining.push_back(text + L"\\" + value.Name);
     }
   }
   // A key that still holds anything (another program's values, a user's
-  // settings) stays; so does every key above the product's own.
-  for (const TRegKeyRef& key : FPlan.Keys) TNvRegKey::DeleteEmptyKey(key.Root, key.Key);
+  // settings) stays.
+  for (const TRegKeyRef& key : FPlan.Keys) TNvRegKey::DeleteEmptyKey(RegRootKeyToHKey(key.Root), key.Key);
 }
 
 void TRemovalRun::RemoveUninstallEntry() {
@@ -109,14 +111,23 @@ void TRemovalRun::RemoveUninstallEntry() {
   } catch (const std::exception&) {
     return;  // not a text this setup program wrote
   }
-  if (!location.empty() && !SamePath(location, FPlan.AppDir)) return;
+  if (!location.empty() && !SameText(NormalPath(location), NormalPath(FPlan.AppDir)) &&
+      !TNvFilefn::SameFileObject(location, FPlan.AppDir))
+    return;
   for (const std::wstring& name : key.ValueNames()) key.DeleteValue(name);
   key.Close();
   if (!TNvRegKey::DeleteEmptyKey(HKEY_LOCAL_MACHINE, FPlan.UninstallKey))
-    FRemaining.push_back(RootName(HKEY_LOCAL_MACHINE) + L"\\" + FPlan.UninstallKey);
+    FRemaining.push_back(L"HKEY_LOCAL_MACHINE\\" + FPlan.UninstallKey);
 }
 
-void TRemovalRun::RemoveFolders() {
-  // Only empty folders go: a folder holding a file the user added stays.
-  for (const std::wstring& folder : FPlan.Folders) RemoveDirectoryW(ExcludeTrailingBackslash(folder).c_str());
+void TRemovalRun::RemoveFolders(bool scheduleLeft) {
+  // Only empty folders go: a folder holding a file the user added stays. One
+  // that holds only files going at the restart goes after them.
+  for (const std::wstring& folder : FPlan.Folders) {
+    const std::wstring f = ExcludeTrailingBackslash(folder);
+    if (RemoveDirectoryW(f.c_str()) || !Exists(f) || !scheduleLeft) continue;
+    bool holdsScheduled = false;
+    for (const std::wstring& s : FScheduled) holdsScheduled = holdsScheduled || PathBelow(s, f);
+    if (holdsScheduled && MoveFileExW(f.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) FScheduled.push_back(folder);
+  }
 }

@@ -3,6 +3,7 @@
 #include "NvSysUtils.h"
 #include "RemovalSteps.h"
 #include "UninstallExitCodes.h"
+#include "UninstallMain.h"
 
 namespace {
 
@@ -96,28 +97,33 @@ void TUninstallForm::btnUninstallClick() {
     if (Application) Application->ProcessMessages();
   };
   run.Run();
-  ShowDoneLayout(run.Remaining());
+  ShowDoneLayout(run);
 }
 
 void TUninstallForm::btnCancelClick() {
   if (FState == 0) Close();
 }
 
-void TUninstallForm::ShowDoneLayout(const std::vector<std::wstring>& remaining) {
+void TUninstallForm::ShowDoneLayout(const TRemovalRun& run) {
   FState = 2;
-  FPartly = !remaining.empty();
+  FExitCode = RemovalExitCode(run);
   pbProgress->Hide();
   lblDetail->Hide();
-  lblTitle->SetCaption(FPartly ? L"卸载未全部完成" : L"卸载完成");
-  if (FPartly) {
-    lblMessage->SetCaption(L"以下项目未能删除（可能正在使用），其余已删除：");
-    std::wstring text;
-    for (const std::wstring& item : remaining) text += item + L"\r\n";
+  lblTitle->SetCaption(FExitCode == kUninstallPartly ? L"卸载未全部完成" : L"卸载完成");
+  std::wstring text;
+  for (const std::wstring& item : run.Remaining()) text += Format(L"未能删除：%s", {item}) + L"\r\n";
+  for (const std::wstring& item : run.Scheduled()) text += Format(L"重新启动后删除：%s", {item}) + L"\r\n";
+  for (const TKeptItem& kept : FPlan.Kept) text += kept.Text() + L"\r\n";
+  if (FExitCode == kUninstallPartly)
+    lblMessage->SetCaption(L"以下项目未能删除（可能正在使用），再次运行卸载程序可完成卸载：");
+  else if (FExitCode == kUninstallRestartNeeded)
+    lblMessage->SetCaption(L"重新启动计算机后完成卸载：");
+  else
+    lblMessage->SetCaption(Format(L"%s 已从您的计算机中删除。", {FTitle}));
+  if (!text.empty()) {
     edtRemaining->SetText(text);
     edtRemaining->Show();
     btnFinish->SetLeft(kWidth - 132);
-  } else {
-    lblMessage->SetCaption(Format(L"%s 已从您的计算机中删除。", {FTitle}));
   }
   btnFinish->Show();
   btnFinish->SetFocus();
@@ -128,5 +134,5 @@ bool TUninstallForm::CloseQuery() { return FState != 1; }
 
 unsigned TUninstallForm::ExitCode() const {
   if (FState != 2) return kUninstallCancelled;
-  return FPartly ? kUninstallPartly : kUninstallOk;
+  return FExitCode;
 }

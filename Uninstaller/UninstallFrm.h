@@ -53,14 +53,16 @@ public:
 
   bool CloseQuery() override;
   // After the message loop: kUninstallCancelled before the removal ran,
-  // kUninstallOk or kUninstallPartly after it.
+  // RemovalExitCode of the removal after it.
   unsigned ExitCode() const;
 
 private:
-  void ShowDoneLayout(const std::vector<std::wstring>& remaining);
+  // The done look; the list shows what stayed (kept items, items going at
+  // the restart, items that could not be removed).
+  void ShowDoneLayout(const class TRemovalRun& run);
 
   const TRemovalPlan& FPlan;
   std::wstring FTitle;
   uint8_t FState = 0;  // 0 asking, 1 removing, 2 done
-  bool FPartly = false;
+  unsigned FExitCode = 0;  // of the removal, once done
 };

@@ -178,6 +178,33 @@ std::wstring RegText(const TRegData& data) {
 
 }  // namespace
 
+TRegData RegStringData(const std::wstring& text) {
+  TRegData data;
+  data.Type = 1;  // REG_SZ
+  auto put = [&](uint32_t unit) {
+    data.Bytes.push_back(static_cast<char>(unit & 0xFF));
+    data.Bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+  };
+  for (wchar_t c : text) {
+    const uint32_t code = static_cast<uint32_t>(c);
+    if (code > 0xFFFF) {  // a 32-bit wchar_t: as a surrogate pair
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      put(code);
+    }
+  }
+  put(0);
+  return data;
+}
+
+TRegData RegDWordData(uint32_t value) {
+  TRegData data;
+  data.Type = 4;  // REG_DWORD
+  for (int i = 0; i < 4; ++i) data.Bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return data;
+}
+
 std::string JournalHeader() {
   std::string h(kMagic, sizeof(kMagic));
   h.push_back(static_cast<char>(kJournalVersion & 0xFF));

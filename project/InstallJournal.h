@@ -92,6 +92,11 @@ struct TJournalEntry {
   bool operator==(const TJournalEntry&) const = default;
 };
 
+// Registry data of a string (REG_SZ: UTF-16LE with its terminating NUL) and
+// of a 32-bit number (REG_DWORD, little-endian), as the installer writes them.
+TRegData RegStringData(const std::wstring& text);
+TRegData RegDWordData(uint32_t value);
+
 // A journal that cannot be read: the message says where and why.
 class EJournalError : public Exception {
 public:

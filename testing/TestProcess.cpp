@@ -76,6 +76,37 @@ DWORD RunSetup(const std::wstring& exePath, const std::wstring& args, DWORD time
   return p.ExitCode();
 }
 
+std::vector<std::string> TRunOutput::Lines() const {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < Output.size()) {
+    std::size_t end = Output.find('\n', start);
+    if (end == std::string::npos) end = Output.size();
+    std::string line = Output.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+TRunOutput RunWithOutput(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs) {
+  const std::wstring out = exePath + L".out.txt";
+  TProcess p(L"\"" + exePath + L"\" " + args, L"", out);
+  TRunOutput run;
+  if (!p.Started()) {
+    ADD_FAILURE() << "the program did not start: " << Utf8Encode(exePath);
+    return run;
+  }
+  if (!p.WaitFor(timeoutMs)) {
+    p.Kill();
+    ADD_FAILURE() << "the program did not end in time: " << Utf8Encode(exePath);
+  }
+  run.Code = p.ExitCode();
+  run.Output = p.Output();
+  return run;
+}
+
 bool WaitUntil(const std::function<bool()>& pred, DWORD ms) {
   const DWORD start = GetTickCount();
   for (;;) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace nvtest {
 
@@ -48,6 +49,20 @@ public:
 // The program's exit code after a run with args; fails the test (and ends
 // the program) when it does not start or does not end within timeoutMs.
 DWORD RunSetup(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs = 90000);
+
+// A finished run: the exit code and what the program wrote to standard
+// output and standard error.
+struct TRunOutput {
+  DWORD Code = 0xFFFFFFFF;
+  std::string Output;
+  // The output's lines without their line ends.
+  std::vector<std::string> Lines() const;
+};
+
+// Runs exePath with args, its output in exePath + ".out.txt", and waits for
+// it; fails the test (and ends the program) when it does not start or does
+// not end within timeoutMs.
+TRunOutput RunWithOutput(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs = 90000);
 
 // Polls pred every 50 ms up to ms; true when it held.
 bool WaitUntil(const std::function<bool()>& pred, DWORD ms);

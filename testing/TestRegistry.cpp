@@ -74,6 +74,8 @@ void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view) {
   RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
+void EnsureKey(HKEY root, const std::wstring& path, REGSAM view) { RegCloseKey(CreateKey(root, path, view)); }
+
 void SetRegString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
                   REGSAM view) {
   HKEY key = CreateKey(root, path, view);

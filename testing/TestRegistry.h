@@ -21,6 +21,9 @@ std::wstring RegString(HKEY root, const std::wstring& path, const std::wstring& 
 int64_t RegDword(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = KEY_WOW64_32KEY);
 // Removes the key with everything below it; a missing key is fine.
 void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY);
+// Creates the key with its parents (a key that exists stays as it is); throws
+// when it cannot.
+void EnsureKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY);
 // Write a value, creating the key; throw when the key cannot be created.
 void SetRegString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
                   REGSAM view = KEY_WOW64_32KEY);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "BuilderCli.h"
+#include "InstallJournal.h"
 #include "PayloadCodec.h"
 #include "ProjectFixture.h"
 
@@ -205,6 +206,41 @@ TEST(Cli, DecodeAndEncodeRoundTrip) {
   r = Cli({"decode", PathText(dir / "Uninstall.da1")});
   EXPECT_EQ(r.Code, 0);
   EXPECT_EQ(r.Out, plain);
+}
+
+TEST(Cli, DecodeListsAnInstallJournal) {
+  test::TScratch dir;
+  TJournalEntry begin;
+  begin.Guid = L"{0D9C3B8E-5A43-4C1B-9B7E-2F0A6C1D3E41}";
+  begin.Title = L"演示";
+  begin.Version = L"1.0";
+  begin.AppDir = L"C:\\Apps\\Demo\\";
+  TJournalEntry folder;
+  folder.Kind = TJournalKind::jkFolderCreated;
+  folder.Path = L"C:\\Apps\\Demo";
+  TJournalEntry done;
+  done.Kind = TJournalKind::jkCommitted;
+  const std::string whole =
+      JournalHeader() + EncodeJournalRecord(begin) + EncodeJournalRecord(folder) + EncodeJournalRecord(done);
+  test::WriteFile(dir / "Uninstall.jnl", whole);
+  TRun r = Cli({"decode", PathText(dir / "Uninstall.jnl")});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(r.Out, "begin: 演示 1.0 ({0D9C3B8E-5A43-4C1B-9B7E-2F0A6C1D3E41}) in C:\\Apps\\Demo\\\n"
+                   "folder created: C:\\Apps\\Demo\ncommitted\n");
+  // Cut inside its last record: the records before it, and what is missing.
+  test::WriteFile(dir / "cut.jnl", whole.substr(0, whole.size() - 3));
+  r = Cli({"decode", PathText(dir / "cut.jnl")});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(r.Out.find("folder created"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("(the last record is cut short)\n(unfinished"), std::string::npos) << r.Out;
+  // Damaged: an error naming the file, no output.
+  std::string damaged = whole;
+  damaged[JournalHeader().size() + 14] ^= 1;
+  test::WriteFile(dir / "bad.jnl", damaged);
+  r = Cli({"decode", PathText(dir / "bad.jnl")});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("bad.jnl"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out, "");
 }
 
 TEST(Cli, DecodingSomethingElseFailsWithoutOutput) {

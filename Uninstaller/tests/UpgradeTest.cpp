@@ -76,9 +76,10 @@ TEST(UninstallUpgrade, AProgramOfVersionOneStillRunning) {
   v.ExpectVersion2();
 }
 
-// The setup ends running programs by image name; "Uninstall.exe" is not
-// among them, so another product's uninstaller at work is left alone.
-TEST(UninstallUpgrade, SetupLeavesAnotherUninstallExeRunning) {
+// The setup ends the running programs it replaces, matched by the file they
+// run from: a program of the same name elsewhere and another folder's
+// Uninstall.exe are left alone.
+TEST(UninstallUpgrade, SetupEndsOnlyTheProgramsItReplaces) {
   const std::wstring root = FreshDir(L"un-other");
   const std::wstring other = root + L"other\\Uninstall.exe";
   WriteBytes(other, ReadBytes(ProbeExe()));
@@ -86,16 +87,18 @@ TEST(UninstallUpgrade, SetupLeavesAnotherUninstallExeRunning) {
   pkg.AddFile(L"{app}", L"Uninstall.exe", ReadBytes(UninstallExe()));
   pkg.AddFile(L"{app}", L"Tool.exe", ReadBytes(ProbeExe()));
   pkg.Build(root + L"Other.exe");
-  // A program named like the package's Tool.exe is ended by name, as before.
   WriteBytes(root + L"other\\Tool.exe", ReadBytes(ProbeExe()));
+  WriteBytes(root + L"app\\Tool.exe", ReadBytes(ProbeExe()));
   TProcess running(L"\"" + other + L"\" sleep 120000");
-  TProcess tool(L"\"" + root + L"other\\Tool.exe\" sleep 120000");
-  ASSERT_TRUE(running.Started() && tool.Started());
+  TProcess elsewhere(L"\"" + root + L"other\\Tool.exe\" sleep 120000");
+  TProcess replaced(L"\"" + root + L"app\\Tool.exe\" sleep 120000");
+  ASSERT_TRUE(running.Started() && elsewhere.Started() && replaced.Started());
   ASSERT_EQ(RunSetup(root + L"Other.exe", L"/Silent"), kExitOk);
-  EXPECT_TRUE(tool.WaitFor(5000)) << "the step that ends programs by name did not run";
+  EXPECT_TRUE(replaced.WaitFor(5000)) << "the program the install replaces still runs";
+  EXPECT_FALSE(elsewhere.WaitFor(0)) << "Setup ended a program of the same name in another folder";
   EXPECT_FALSE(running.WaitFor(0)) << "Setup ended another folder's Uninstall.exe";
   EXPECT_TRUE(PathIsFile(root + L"app\\Uninstall.exe"));
   running.Kill();
-  tool.Kill();
+  elsewhere.Kill();
   DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
 }

@@ -83,11 +83,13 @@ TEST(UninstallWindow, AFileInUseIsListedAndTheRestRemoved) {
     nvtest::Press(run.Get(idUnUninstall));
     ASSERT_TRUE(nvtest::WaitUntil([&] { return nvtest::Visible(run.Get(idUnFinish)); }, kWait));
     EXPECT_TRUE(nvtest::Visible(run.Get(idUnRemaining)));
-    EXPECT_NE(nvtest::Text(run.Get(idUnRemaining)).find(held), std::wstring::npos) << "the file in use is not listed";
+    // In use: scheduled for removal at the next restart, and said so.
+    EXPECT_NE(nvtest::Text(run.Get(idUnRemaining)).find(L"重新启动后删除：" + held), std::wstring::npos)
+        << "the file in use is not listed";
     nvtest::Screenshot(L"uninstall-partly");
     nvtest::Press(run.Get(idUnFinish));
     ASSERT_TRUE(run.Process.WaitFor(kWait));
-    EXPECT_EQ(run.Process.ExitCode(), kUninstallPartly);
+    EXPECT_EQ(run.Process.ExitCode(), kUninstallRestartNeeded);
   }
   CloseHandle(h);
   EXPECT_TRUE(PathIsFile(held));

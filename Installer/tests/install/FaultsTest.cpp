@@ -1,53 +1,51 @@
 // Faults met during a silent install and damaged packages: what the setup
-// program says (its line on standard output), what it leaves on disk and in
-// the registry, and its exit code. The drive tests need the drives that
-// fault_drives.sh maps (NV_FAULT_DRIVES): T: a 2 MB file system, S: a
-// read-only one.
+// program says (its lines on standard output), its exit code, and the
+// machine after the run, which equals the machine before it: a failed install
+// is rolled back, on a fresh machine and over an earlier install of the same
+// product in a folder that holds the user's own files. The drive tests need
+// the drives that fault_drives.sh maps (NV_FAULT_DRIVES): T: a 2 MB file
+// system, S: a read-only one.
 #include <windows.h>
 #include <aclapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "ExitCodes.h"
+#include "JournalFile.h"
 #include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
+#include "PackageCodec.h"
 #include "WineTestSupport.h"
 
 using namespace nvtest;
 
 namespace {
 
-struct TRun {
-  DWORD Code = 0xFFFFFFFF;
-  std::string Output;
-};
+// The setup program's lines are in the system's ANSI code page: a text is
+// compared as the program writes it (in the test prefix, Chinese becomes "?").
+std::string Ansi(const std::wstring& text) { return WideToAnsi(text); }
 
-// A "/Silent" run of exe with its output; fails the test when the program
-// does not end within 90 s.
-TRun RunSilent(const std::wstring& exe) {
-  const std::wstring out = exe + L".out.txt";
-  DeleteFileW(out.c_str());
-  TProcess setup(L"\"" + exe + L"\" /Silent", L"", out);
-  TRun run;
-  if (!setup.Started()) {
-    ADD_FAILURE() << Utf8Encode(exe) << ": did not start";
-    return run;
-  }
-  if (!setup.WaitFor(90000)) {
-    ADD_FAILURE() << Utf8Encode(exe) << ": still running after 90 s";
-    setup.Kill();
-  }
-  run.Code = setup.ExitCode();
-  run.Output = setup.Output();
-  return run;
+const wchar_t kRolledBack[] = L"安装未完成，已撤销所做的更改。";
+const wchar_t kNotAllUndone[] = L"安装未完成，以下更改未能撤销：";
+const wchar_t kSettling[] = L"上次安装未完成，正在撤销其所做的更改。";
+
+// The lines are exactly these: each expected line is contained in its line.
+::testing::AssertionResult Lines(const TRunOutput& run, const std::vector<std::wstring>& expected) {
+  const std::vector<std::string> lines = run.Lines();
+  bool ok = lines.size() == expected.size();
+  for (std::size_t i = 0; ok && i < lines.size(); ++i) ok = Contains(lines[i], Ansi(expected[i]));
+  if (ok) return ::testing::AssertionSuccess();
+  auto result = ::testing::AssertionFailure() << "expected the lines:";
+  for (const std::wstring& line : expected) result << "\n  " << Ansi(line);
+  return result << "\nthe output:\n" << run.Output;
 }
 
-// The setup program's lines are in the system's ANSI code page, where the
-// test prefix has no Chinese: a line is recognised by its ASCII parts.
-::testing::AssertionResult Told(const TRun& run, const std::wstring& part) {
-  if (Contains(run.Output, Utf8Encode(part))) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "no line with \"" << Utf8Encode(part) << "\" in: " << run.Output;
+// A failed run that was rolled back: the failure's line, then the rollback's.
+::testing::AssertionResult ToldThenRolledBack(const TRunOutput& run, const std::wstring& failure) {
+  return Lines(run, {failure, kRolledBack});
 }
 
 bool DrivesMapped() {
@@ -55,8 +53,10 @@ bool DrivesMapped() {
   return drives && std::string(drives) == "TS";
 }
 
-bool Registered(TTestPackage& pkg) {
-  return KeyExists(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID), KEY_WOW64_32KEY);
+std::wstring CommonPrograms() {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, path);
+  return IncludeTrailingBackslash(path);
 }
 
 // Gives the key (32-bit view) an access list that allows everything.
@@ -104,15 +104,11 @@ bool DenyWrites(HKEY root, const std::wstring& keyPath) {
 }
 
 // An existing key whose writes are denied while this lives; afterwards it is
-// opened again and removed with its sub-keys.
+// opened again (the fault case removes it).
 class TLockedKey {
 public:
   TLockedKey(HKEY root, std::wstring path) : FRoot(root), FPath(std::move(path)), FApplied(DenyWrites(FRoot, FPath)) {}
-  ~TLockedKey() {
-    OpenKeyToEveryone(FRoot, FPath);
-    DeleteKeyTree(FRoot, FPath);
-    if (KeyExists(FRoot, FPath, KEY_WOW64_32KEY)) ADD_FAILURE() << "the test's key could not be removed";
-  }
+  ~TLockedKey() { OpenKeyToEveryone(FRoot, FPath); }
   // False when this Wine does not apply a key's access list.
   bool Applied() const { return FApplied; }
 
@@ -122,140 +118,299 @@ private:
   bool FApplied;
 };
 
-// Three files around a middle one that the fault hits, a registry value and
-// an uninstall entry that must not be written once the install fails.
-struct TThreeFiles {
-  TThreeFiles(const std::wstring& name, const std::wstring& app, const std::wstring& middleDir,
-              const std::string& middle)
-      : Root(FreshDir(name)), App(app), Pkg(Root, L"NvFault " + name, app, TPackMode::ResourceWriter) {
+// Where a fault case starts from.
+enum class TStart {
+  // The installation folder and its parent do not exist.
+  Fresh,
+  // The folder holds the user's own file and empty folder, and an earlier
+  // install of the same product (same files and values, without the fault):
+  // the rollback must put back the files and values it replaced.
+  OverEarlier,
+};
+const TStart kStarts[] = {TStart::Fresh, TStart::OverEarlier};
+
+const char* StartName(TStart start) { return start == TStart::Fresh ? "fresh machine" : "over an earlier install"; }
+
+// The product of a fault case: three files around a middle one that the
+// fault hits, a value in HKCU and one in HKLM, a shortcut in its Start-menu
+// group, the uninstall data and entry. The test adds the fault to Pkg, then
+// Run builds it and runs it between two snapshots of the machine.
+class TFaultCase {
+public:
+  TFaultCase(const std::wstring& name, TStart start, std::wstring app = L"", const std::wstring& middleDir = L"{app}")
+      : Root(FreshDir(name)),
+        App(app.empty() ? Root + L"new\\app\\" : app),
+        Exe(Root + L"setup.exe"),
+        Pkg(Root, L"NvFault " + name, App, TPackMode::ResourceWriter) {
     Pkg.AddFile(L"{app}", L"first.txt", "first");
-    Pkg.AddFile(middleDir, L"middle.bin", middle);
+    Pkg.AddFile(middleDir, L"middle.bin", "middle");
     Pkg.AddFile(L"{app}", L"last.txt", "last");
     RegKey = L"Software\\NvFaultTests\\" + Pkg.Info().GUID;
     Pkg.AddReg(rrkCurrentUser, RegKey, L"After", L"written");
-    Exe = Root + L"setup.exe";
-    Pkg.Build(Exe);
+    Pkg.AddReg(rrkLocalMachine, RegKey, L"Number", L"7", rvtDWord);
+    Pkg.AddShortCut(L"{group}", L"Product", L"{app}last.txt", L"{app}");
+    Group = CommonPrograms() + Pkg.Info().AppTitle + L"\\";
+    if (start == TStart::OverEarlier) {
+      WriteBytes(App + L"user.txt", "the user's own file");
+      CreateDirectoryW((App + L"user-empty").c_str(), nullptr);
+      Pkg.Build(Root + L"earlier.exe");
+      const TRunOutput earlier = RunWithOutput(Root + L"earlier.exe", L"/Silent");
+      EXPECT_EQ(earlier.Code, kExitOk) << "the earlier install failed: " << earlier.Output;
+    }
   }
-  ~TThreeFiles() {
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(Pkg.Info().GUID));
+  ~TFaultCase() {
     DeleteKeyTree(HKEY_CURRENT_USER, RegKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, RegKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(Pkg.Info().GUID));
+    RemoveTree(Group);
+    if (App.size() > 3) RemoveTree(App);  // never a drive's root
   }
-  // Nothing after the failed file: no later file, value, data file or entry.
-  void ExpectNothingAfterTheFault() {
-    EXPECT_EQ(ReadBytes(App + L"first.txt"), "first");
-    EXPECT_FALSE(PathIsFile(App + L"last.txt"));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, RegKey, KEY_WOW64_32KEY));
-    EXPECT_FALSE(PathIsFile(App + L"Uninstall.da1"));
-    EXPECT_FALSE(Registered(Pkg));
+
+  TSetupFile& Middle() { return *Pkg.Script().FileList()->Items(1); }
+  // The middle file's content (its payload coded fast: a level of 1).
+  void SetMiddle(const std::string& content) {
+    Middle().FileBytes = static_cast<int32_t>(content.size());
+    Pkg.SetResource(Middle().ResID, EncodePackagePayload(content, 1), true);
   }
-  std::wstring Root, App, Exe, RegKey;
+
+  // Builds the package, takes the machine, runs it under "/Silent" and takes
+  // the machine again.
+  TRunOutput Run() {
+    Pkg.Build(Exe);
+    Before = Take();
+    const TRunOutput run = RunWithOutput(Exe, L"/Silent");
+    After = Take();
+    return run;
+  }
+  TMachineSnapshot Take() const { return TakeSnapshot({Root + L"*.exe", Root + L"*.exe.out.txt"}, MoreFolders); }
+
+  // The machine after the run equals the machine before it.
+  ::testing::AssertionResult Unchanged() const {
+    const std::vector<std::string> changes = Differences(Before, After);
+    if (changes.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the run changed the machine:" << DifferenceText(changes);
+  }
+
+  std::wstring Root, App, Exe, RegKey, Group;
   TTestPackage Pkg;
+  std::vector<std::wstring> MoreFolders;
+  TMachineSnapshot Before, After;
 };
 
 }  // namespace
 
-// ---- faults during the install ----
+// ---- faults during the install: each is rolled back ----
 
-TEST(Faults, DriveThatFillsUpEndsWithItsLineAndNoHalfFileLeft) {
+TEST(Faults, DriveThatFillsUpIsRolledBack) {
   if (!DrivesMapped()) GTEST_SKIP() << "no size-limited drive T: (fault_drives.sh could not mount one)";
-  RemoveTree(L"T:\\app\\");
-  const std::string big = RandomBytes(3 * 1024 * 1024, 5);  // more than the drive holds
-  TThreeFiles t(L"fault-full", L"T:\\app\\", L"{app}", big);
-  const TRun run = RunSilent(t.Exe);
-  EXPECT_EQ(run.Code, kExitUserAborted);
-  EXPECT_TRUE(Told(run, L"T:\\app\\middle.bin:Cannot write file \"T:\\app\\middle.bin\". Disk full."));
-  t.ExpectNothingAfterTheFault();
-  // The failed write leaves no truncated file that looks installed.
-  EXPECT_FALSE(PathIsFile(L"T:\\app\\middle.bin")) << ReadBytes(L"T:\\app\\middle.bin").size() << " bytes left";
-  RemoveTree(L"T:\\app\\");
-}
-
-TEST(Faults, ReadOnlyFolderFailsTheFolderCheckOrTheFile) {
-  if (!DrivesMapped()) GTEST_SKIP() << "no read-only drive S: (fault_drives.sh could not mount one)";
-  {
-    // The installation folder itself: the check's messages, nothing written.
-    TThreeFiles t(L"fault-ro-app", L"S:\\", L"{app}", "middle");
-    TRun run = RunSilent(t.Exe);
-    EXPECT_EQ(run.Code, kExitBadFolder);
-    EXPECT_TRUE(Told(run, L":S:\\,"));
-    EXPECT_FALSE(Registered(t.Pkg));
-  }
-  {
-    TThreeFiles t(L"fault-ro-new", L"S:\\new\\app\\", L"{app}", "middle");
-    TRun run = RunSilent(t.Exe);
-    EXPECT_EQ(run.Code, kExitBadFolder);
-    EXPECT_TRUE(Told(run, L":S:\\new\\app\\,"));
-  }
-  {
-    // One file item in the read-only folder: the copy failure's line.
-    TThreeFiles t(L"fault-ro-item", FreshDir(L"fault-ro-item-app"), L"S:\\sub", "middle");
-    TRun run = RunSilent(t.Exe);
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    RemoveTree(L"T:\\app\\");
+    TFaultCase t(L"fault-full", start, L"T:\\app\\");
+    t.MoreFolders = {L"T:\\"};
+    t.SetMiddle(RandomBytes(3 * 1024 * 1024, 5));  // more than the drive holds
+    const TRunOutput run = t.Run();
     EXPECT_EQ(run.Code, kExitUserAborted);
-    EXPECT_TRUE(Told(run, L":S:\\sub\\middle.bin:Cannot create file \"S:\\sub\\middle.bin\"."));
-    t.ExpectNothingAfterTheFault();
+    EXPECT_TRUE(ToldThenRolledBack(run, L"复制文件失败：T:\\app\\middle.bin：Cannot write file \"T:\\app\\middle.bin\". Disk full."));
+    EXPECT_TRUE(t.Unchanged());
   }
 }
 
-TEST(Faults, FileHeldOpenByAnotherProgramEndsWithItsLineAndTheOldContentKept) {
-  TThreeFiles t(L"fault-held", TestRoot() + L"fault-held\\app\\", L"{app}", RandomBytes(100000, 9));
-  WriteBytes(t.App + L"middle.bin", "old content");
-  HANDLE held = CreateFileW((t.App + L"middle.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const TRun run = RunSilent(t.Exe);
-  CloseHandle(held);
+TEST(Faults, ReadOnlyFolderFailsTheFolderCheckOrIsRolledBack) {
+  if (!DrivesMapped()) GTEST_SKIP() << "no read-only drive S: (fault_drives.sh could not mount one)";
+  // The installation folder itself: the check's messages, nothing begun.
+  const struct {
+    const wchar_t* App;
+    const wchar_t* Line;
+  } checks[] = {
+      {L"S:\\", L"不能安装到此文件夹：S:\\，请重新输入。"},
+      {L"S:\\folder\\", L"尝试在安装目录写入文件失败：S:\\folder\\，请重新输入。"},
+      {L"S:\\new\\app\\", L"创建安装目录失败：S:\\new\\app\\，请重新输入。"},
+  };
+  for (const auto& check : checks) {
+    SCOPED_TRACE(Utf8Encode(check.App));
+    TFaultCase t(L"fault-ro-app", TStart::Fresh, check.App);
+    t.MoreFolders = {L"S:\\"};
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitBadFolder);
+    EXPECT_TRUE(Lines(run, {check.Line}));
+    EXPECT_TRUE(t.Unchanged());
+  }
+  // One file item in the read-only folder: the copy failure's line.
+  TFaultCase t(L"fault-ro-item", TStart::Fresh, L"", L"S:\\sub");
+  t.MoreFolders = {L"S:\\"};
+  const TRunOutput run = t.Run();
   EXPECT_EQ(run.Code, kExitUserAborted);
-  EXPECT_TRUE(Told(run, L":" + t.App + L"middle.bin:Cannot create file \"" + t.App + L"middle.bin\". Sharing violation."));
-  EXPECT_EQ(ReadBytes(t.App + L"middle.bin"), "old content");
-  t.ExpectNothingAfterTheFault();
+  EXPECT_TRUE(ToldThenRolledBack(run, L"复制文件失败：S:\\sub\\middle.bin：Cannot create file \"S:\\sub\\middle.bin\"."));
+  EXPECT_TRUE(t.Unchanged());
 }
 
-TEST(Faults, UninstallKeyThatCannotBeWrittenIsAFailedInstall) {
-  TThreeFiles t(L"fault-key", TestRoot() + L"fault-key\\app\\", L"{app}", "middle");
-  const std::wstring keyPath = UninstallKey(t.Pkg.Info().GUID);
-  SetRegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName", L"locked entry");
-  TLockedKey lock(HKEY_LOCAL_MACHINE, keyPath);
-  if (!lock.Applied()) GTEST_SKIP() << "this Wine does not apply a key's access list";
-
-  const TRun run = RunSilent(t.Exe);
-  EXPECT_EQ(run.Code, kExitInstallFailed);
-  EXPECT_TRUE(Told(run, L"Failed to open the uninstall key 'HKEY_LOCAL_MACHINE\\" + keyPath + L"'"));
-  // Everything before the registration is in place; the entry is unchanged.
-  EXPECT_EQ(ReadBytes(t.App + L"last.txt"), "last");
-  EXPECT_TRUE(PathIsFile(t.App + L"Uninstall.da1"));
-  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName"), L"locked entry");
-  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, keyPath, L"InstallLocation"), L"<missing>");
+TEST(Faults, FileHeldOpenByAnotherProgramIsRolledBackAndKeepsItsContent) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"fault-held", start);
+    if (start == TStart::Fresh) WriteBytes(t.App + L"middle.bin", "the user's middle.bin");
+    // Readable, but neither to be written nor moved aside.
+    HANDLE held = CreateFileW((t.App + L"middle.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const TRunOutput run = t.Run();
+    CloseHandle(held);
+    EXPECT_EQ(run.Code, kExitUserAborted);
+    const std::wstring file = t.App + L"middle.bin";
+    EXPECT_TRUE(ToldThenRolledBack(run, L"复制文件失败：" + file + L"：Cannot create file \"" + file + L"\". Sharing violation."));
+    EXPECT_TRUE(t.Unchanged());
+  }
 }
 
-TEST(Faults, RegistryKeyThatCannotBeWrittenIsAFailedInstall) {
-  TThreeFiles t(L"fault-reg", TestRoot() + L"fault-reg\\app\\", L"{app}", "middle");
-  const std::wstring locked = L"Software\\NvFaultTests\\Locked" + t.Pkg.Info().GUID;
-  SetRegString(HKEY_CURRENT_USER, locked, L"Kept", L"as it was");
-  t.Pkg.AddReg(rrkCurrentUser, locked + L"\\Below", L"Value", L"never written");
+TEST(Faults, DamagedPayloadIsRolledBack) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"damaged-flip", start);
+    // The middle item's payload, encoded, with bytes flipped in its middle.
+    const std::string content = RandomBytes(200000, 4) + std::string(200000, 'a');
+    std::string payload = EncodePayload(content);
+    for (std::size_t i = payload.size() / 2; i < payload.size() / 2 + 8; ++i)
+      payload[i] = static_cast<char>(~payload[i]);
+    t.Middle().FileBytes = static_cast<int32_t>(content.size());
+    t.Pkg.SetResource(t.Middle().ResID, payload, true);
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitInstallFailed);
+    EXPECT_TRUE(ToldThenRolledBack(run, L"安装包已损坏：" + t.App + L"middle.bin：Decompression error"));
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+TEST(Faults, MissingResourceIsRolledBack) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"damaged-missing", start);
+    t.Pkg.RemoveResource(t.Middle().ResID);
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitInstallFailed);
+    EXPECT_TRUE(ToldThenRolledBack(
+        run, L"安装包已损坏：" + t.App + L"middle.bin：its resource " + t.Middle().ResID + L" is missing"));
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+TEST(Faults, RegistryKeyWithoutRightsIsRolledBack) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"fault-reg", start);
+    // A key of the product's below a key that denies writes: fresh, it
+    // cannot be created; over the earlier install, it denies writes itself.
+    const std::wstring locked = t.RegKey + L"\\Locked";
+    if (start == TStart::Fresh) {
+      SetRegString(HKEY_CURRENT_USER, locked, L"Kept", L"as it was");
+      t.Pkg.AddReg(rrkCurrentUser, locked + L"\\Below", L"Value", L"never written");
+    } else {
+      TTestPackage& pkg = t.Pkg;
+      pkg.AddReg(rrkCurrentUser, locked, L"Value", L"written again");
+      pkg.Build(t.Root + L"earlier.exe");
+      ASSERT_EQ(RunWithOutput(t.Root + L"earlier.exe", L"/Silent").Code, kExitOk);
+    }
+    TLockedKey lock(HKEY_CURRENT_USER, locked);
+    if (!lock.Applied()) GTEST_SKIP() << "this Wine does not apply a key's access list";
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitInstallFailed);
+    const std::wstring key = start == TStart::Fresh ? locked + L"\\Below" : locked;
+    EXPECT_TRUE(ToldThenRolledBack(run, L"Failed to open the key 'HKEY_CURRENT_USER\\" + key + L"'"));
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+TEST(Faults, UninstallKeyWithoutRightsIsRolledBack) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"fault-entry", start);
+    const std::wstring keyPath = UninstallKey(t.Pkg.Info().GUID);
+    if (start == TStart::Fresh) SetRegString(HKEY_LOCAL_MACHINE, keyPath, L"DisplayName", L"locked entry");
+    TLockedKey lock(HKEY_LOCAL_MACHINE, keyPath);
+    if (!lock.Applied()) GTEST_SKIP() << "this Wine does not apply a key's access list";
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitInstallFailed);
+    EXPECT_TRUE(ToldThenRolledBack(run, L"Failed to open the uninstall key 'HKEY_LOCAL_MACHINE\\" + keyPath + L"'"));
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+TEST(Faults, ShortcutThatCannotBeSavedIsRolledBack) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"fault-link", start);
+    // Its folder would have to be made below a file.
+    t.Pkg.AddShortCut(L"{app}first.txt\\links", L"Product", L"{app}last.txt", L"{app}");
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitInstallFailed);
+    EXPECT_TRUE(ToldThenRolledBack(run, L"Saving the shortcut " + t.App + L"first.txt\\links\\Product.lnk failed"));
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+TEST(Faults, DwordThatIsNotANumberIsRolledBack) {
+  for (TStart start : kStarts) {
+    SCOPED_TRACE(StartName(start));
+    TFaultCase t(L"fault-number", start);
+    // The builder refuses such data; another builder's package may carry it.
+    t.Pkg.AddReg(rrkCurrentUser, t.RegKey, L"Bad", L"4x", rvtDWord);
+    const TRunOutput run = t.Run();
+    EXPECT_EQ(run.Code, kExitInstallFailed);
+    EXPECT_TRUE(ToldThenRolledBack(run, L"'4x' is not a valid integer value"));
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+// A rollback that cannot put back a file it replaced (the test holds the
+// earlier file's kept copy, so it cannot be moved back) lists it and ends
+// with its own exit code; the journal stays, and the next run settles it.
+TEST(Faults, RollbackThatCannotUndoEverythingListsWhatIsLeftAndTheNextRunSettlesIt) {
+  TFaultCase t(L"fault-rollback", TStart::OverEarlier);
+  // A large middle file (its payload stored) whose check sum is damaged: the
+  // failure comes after all of it is written, which gives the test the time
+  // to take hold of first.txt's kept copy.
+  const std::string big = RandomBytes(64 << 20, 8);
+  std::string payload = EncodePackagePayload(big, 0);
+  for (std::size_t i = payload.size() - 4; i < payload.size(); ++i) payload[i] = static_cast<char>(~payload[i]);
+  t.Middle().FileBytes = static_cast<int32_t>(big.size());
+  t.Pkg.SetResource(t.Middle().ResID, payload, true);
   t.Pkg.Build(t.Exe);
-  TLockedKey lock(HKEY_CURRENT_USER, locked);
-  if (!lock.Applied()) GTEST_SKIP() << "this Wine does not apply a key's access list";
+  const TMachineSnapshot before = t.Take();
 
-  const TRun run = RunSilent(t.Exe);
-  EXPECT_EQ(run.Code, kExitInstallFailed);
-  EXPECT_TRUE(Told(run, L"Failed to open the key 'HKEY_CURRENT_USER\\" + locked + L"\\Below'"));
-  // The files and the value before it are in place; no entry says it is whole.
-  EXPECT_EQ(ReadBytes(t.App + L"last.txt"), "last");
-  EXPECT_EQ(RegString(HKEY_CURRENT_USER, t.RegKey, L"After"), L"written");
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, locked + L"\\Below", KEY_WOW64_32KEY));
-  EXPECT_FALSE(Registered(t.Pkg));
-}
+  TProcess setup(L"\"" + t.Exe + L"\" /Silent", L"", t.Exe + L".out.txt");
+  ASSERT_TRUE(setup.Started());
+  // first.txt's kept copy is the one as small as the earlier first.txt.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  std::wstring kept;
+  while (held == INVALID_HANDLE_VALUE && !setup.WaitFor(0)) {
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((t.App + L"~nvkeep-*.tmp").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (fd.nFileSizeLow != 5 || fd.nFileSizeHigh != 0) continue;
+      kept = t.App + fd.cFileName;
+      held = CreateFileW(kept.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    } while (held == INVALID_HANDLE_VALUE && FindNextFileW(find, &fd));
+    FindClose(find);
+  }
+  ASSERT_NE(held, INVALID_HANDLE_VALUE) << "the setup program ended before the test could hold the kept copy";
+  ASSERT_TRUE(setup.WaitFor(90000));
+  CloseHandle(held);
+  const TRunOutput failed{setup.ExitCode(), setup.Output()};
+  EXPECT_EQ(failed.Code, kExitRollbackIncomplete);
+  EXPECT_TRUE(Lines(failed, {L"安装包已损坏：" + t.App + L"middle.bin：", kNotAllUndone,
+                             L"未能撤销：" + t.App + L"first.txt"}));
+  EXPECT_EQ(ReadBytes(kept), "first") << "the kept copy is lost";
+  const std::wstring journal = PendingJournalPath(t.Pkg.Info().GUID);
+  EXPECT_TRUE(PathIsFile(journal)) << "the journal of what could not be undone is gone";
 
-TEST(Faults, ShortcutThatCannotBeSavedIsAFailedInstall) {
-  TThreeFiles t(L"fault-link", TestRoot() + L"fault-link\\app\\", L"{app}", "middle");
-  // Its folder would have to be made below a file.
-  t.Pkg.AddShortCut(L"{app}first.txt\\links", L"Product", L"{app}last.txt", L"{app}");
-  t.Pkg.Build(t.Exe);
-  const TRun run = RunSilent(t.Exe);
-  EXPECT_EQ(run.Code, kExitInstallFailed);
-  EXPECT_TRUE(Told(run, L"Saving the shortcut " + t.App + L"first.txt\\links\\Product.lnk failed"));
-  EXPECT_EQ(ReadBytes(t.App + L"last.txt"), "last");
-  EXPECT_FALSE(PathIsFile(t.App + L"Uninstall.da1"));
-  EXPECT_FALSE(Registered(t.Pkg));
+  // The next run puts first.txt back first, then fails as before and is
+  // rolled back whole.
+  const TRunOutput again = RunWithOutput(t.Exe, L"/Silent");
+  EXPECT_EQ(again.Code, kExitInstallFailed);
+  EXPECT_TRUE(Lines(again, {kSettling, L"安装包已损坏：" + t.App + L"middle.bin：", kRolledBack}));
+  const std::vector<std::string> changes = Differences(before, t.Take());
+  EXPECT_TRUE(changes.empty()) << "the machine after both runs differs:" << DifferenceText(changes);
 }
 
 TEST(Faults, RunEntryThatCannotBeStartedIsToldAndTheOthersStillStart) {
@@ -271,13 +426,12 @@ TEST(Faults, RunEntryThatCannotBeStartedIsToldAndTheOthersStillStart) {
   const std::wstring exe = root + L"setup.exe";
   pkg.Build(exe);
 
-  const TRun run = RunSilent(exe);
+  const TRunOutput run = RunWithOutput(exe, L"/Silent");
   EXPECT_EQ(run.Code, kExitRunFailed);
-  EXPECT_TRUE(Told(run, L":" + app + L"missing.exe"));
-  EXPECT_TRUE(Told(run, L":" + app + L"broken.exe"));
+  EXPECT_TRUE(Lines(run, {L"无法启动：" + app + L"missing.exe", L"无法启动：" + app + L"broken.exe"}));
   EXPECT_TRUE(WaitForLine(log, L"started end", 20000)) << "the entry after the failed ones did not run";
   // The install itself is whole.
-  EXPECT_TRUE(Registered(pkg));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID), KEY_WOW64_32KEY));
   EXPECT_TRUE(PathIsFile(app + L"Uninstall.da1"));
   DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
 }
@@ -304,6 +458,7 @@ TEST(Damaged, PackageCutShortNeverCrashesHangsOrInstalls) {
     RemoveTree(app);
     const std::wstring exe = root + L"cut" + std::to_wstring(cut) + L".exe";
     WriteBytes(exe, bytes.substr(0, cut));
+    const TMachineSnapshot before = TakeSnapshot({root + L"*.exe", root + L"*.exe.out.txt"});
     TProcess setup(L"\"" + exe + L"\" /Silent", L"", exe + L".out.txt");
     if (!setup.Started()) {
       // The system's loader refuses an image shorter than its sections:
@@ -324,31 +479,14 @@ TEST(Damaged, PackageCutShortNeverCrashesHangsOrInstalls) {
       // Only a cut that spares everything the install reads may install.
       EXPECT_TRUE(ReadBytes(app + L"data.bin") == data) << "data.bin is not whole";
       EXPECT_EQ(ReadBytes(app + L"last.txt"), "last");
+      DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
     } else {
       EXPECT_FALSE(setup.Output().empty()) << "no line says why";
-      EXPECT_FALSE(PathIsFile(app + L"last.txt"));
-      EXPECT_FALSE(Registered(pkg));
+      const std::vector<std::string> changes =
+          Differences(before, TakeSnapshot({root + L"*.exe", root + L"*.exe.out.txt"}));
+      EXPECT_TRUE(changes.empty()) << "the failed run changed the machine:" << DifferenceText(changes);
     }
   }
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));
-}
-
-TEST(Damaged, PayloadWithFlippedBytesNamesTheFileAndLeavesNoPartOfIt) {
-  TThreeFiles t(L"damaged-flip", TestRoot() + L"damaged-flip\\app\\", L"{app}", "placeholder");
-  // The middle item's payload, encoded, with bytes flipped in its middle.
-  TSetupFile* middle = t.Pkg.Script().FileList()->Items(1);
-  const std::string content = RandomBytes(200000, 4) + std::string(200000, 'a');
-  std::string payload = EncodePayload(content);
-  for (std::size_t i = payload.size() / 2; i < payload.size() / 2 + 8; ++i) payload[i] = static_cast<char>(~payload[i]);
-  middle->FileBytes = static_cast<int>(content.size());
-  t.Pkg.SetResource(middle->ResID, payload, true);
-  t.Pkg.Build(t.Exe);
-
-  const TRun run = RunSilent(t.Exe);
-  EXPECT_EQ(run.Code, kExitInstallFailed);
-  EXPECT_TRUE(Told(run, t.App + L"middle.bin"));
-  EXPECT_FALSE(PathIsFile(t.App + L"middle.bin"));
-  t.ExpectNothingAfterTheFault();
 }
 
 TEST(Damaged, AgreementInABrokenEncodingIsShownAsFarAsItReadsAndTheInstallGoesOn) {
@@ -362,7 +500,7 @@ TEST(Damaged, AgreementInABrokenEncodingIsShownAsFarAsItReadsAndTheInstallGoesOn
     pkg.SetLicense(agreement);
     pkg.AddFile(L"{app}", L"a.txt", "a");
     pkg.Build(root + L"setup.exe");
-    const TRun run = RunSilent(root + L"setup.exe");
+    const TRunOutput run = RunWithOutput(root + L"setup.exe", L"/Silent");
     EXPECT_EQ(run.Code, kExitOk) << Utf8Encode(name) << ": " << run.Output;
     EXPECT_EQ(ReadBytes(root + L"app\\a.txt"), "a") << Utf8Encode(name);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(pkg.Info().GUID));

@@ -56,19 +56,22 @@ TEST(PreviousVersion, QuietUninstallStringOfAnotherTypeEndsTheSequence) {
   DeleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey(guid, L"_is1"));
 }
 
-TEST(StopRunningPrograms, EndsRunningCopiesOfThePackagesProgramsButNeverTheSetupItself) {
+TEST(StopRunningPrograms, EndsOnlyTheRunningProgramsItsFilesReplace) {
   const std::wstring root = FreshDir(L"running");
   const std::wstring app = root + L"app\\";
   const std::string probe = ReadBytes(ProbeExe());
-  // Started from another folder than the one installed to: image names count.
+  // Running from the files the install replaces: ended. The same names run
+  // from another folder, the setup program itself and a program the package
+  // does not carry: left alone.
   const std::wstring elsewhere = root + L"elsewhere\\";
-  for (const wchar_t* name : {L"NvOpsVictim.exe", L"Nv Ops Spaced.exe", L"NvOpsSelf.exe", L"NvOpsBystander.exe"})
-    WriteBytes(elsewhere + name, probe);
-  TProcess victim(L"\"" + elsewhere + L"NvOpsVictim.exe\" sleep 120000");
-  TProcess spaced(L"\"" + elsewhere + L"Nv Ops Spaced.exe\" sleep 120000");
-  TProcess self(L"\"" + elsewhere + L"NvOpsSelf.exe\" sleep 120000");
+  for (const wchar_t* name : {L"NvOpsVictim.exe", L"NvOpsBystander.exe"}) WriteBytes(elsewhere + name, probe);
+  WriteBytes(app + L"bin\\NvOpsVictim.EXE", probe);
+  WriteBytes(app + L"Nv Ops Spaced.exe", probe);
+  TProcess victim(L"\"" + app + L"bin\\nvopsvictim.exe\" sleep 120000");
+  TProcess spaced(L"\"" + app + L"Nv Ops Spaced.exe\" sleep 120000");
+  TProcess sameName(L"\"" + elsewhere + L"NvOpsVictim.exe\" sleep 120000");
   TProcess bystander(L"\"" + elsewhere + L"NvOpsBystander.exe\" sleep 120000");
-  ASSERT_TRUE(victim.Started() && spaced.Started() && self.Started() && bystander.Started());
+  ASSERT_TRUE(victim.Started() && spaced.Started() && sameName.Started() && bystander.Started());
 
   TTestPackage pkg(root, L"NvOps Running", app);
   pkg.AddFile(L"{app}", L"bin\\NvOpsVictim.EXE", probe);
@@ -81,10 +84,10 @@ TEST(StopRunningPrograms, EndsRunningCopiesOfThePackagesProgramsButNeverTheSetup
   EXPECT_EQ(RunSetup(exe, L"/Silent"), kExitOk);
   EXPECT_TRUE(victim.WaitFor(10000)) << "NvOpsVictim.exe still runs";
   EXPECT_TRUE(spaced.WaitFor(10000)) << "Nv Ops Spaced.exe still runs";
-  EXPECT_FALSE(self.WaitFor(0)) << "a program named like the setup program was ended";
+  EXPECT_FALSE(sameName.WaitFor(0)) << "a program of the same name in another folder was ended";
   EXPECT_FALSE(bystander.WaitFor(0)) << "a program the package does not carry was ended";
   EXPECT_EQ(ReadBytes(app + L"bin\\NvOpsVictim.EXE").size(), probe.size());
-  self.Kill();
+  sameName.Kill();
   bystander.Kill();
   victim.Kill();
   spaced.Kill();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the fault tests with two drives of the prefix on small file systems of
-# their own: T: a 2 MB tmpfs (an install fills it up), S: a read-only tmpfs.
+# their own: T: a 2 MB tmpfs (an install fills it up), S: a read-only tmpfs
+# holding one empty folder, S:\folder.
 # Mounting needs root (or CAP_SYS_ADMIN); without it the drive tests skip.
 #   fault_drives.sh WINE_ENV_DIR install_fault_tests.exe
 set -uo pipefail
@@ -20,7 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 if mount -t tmpfs -o size=2m nvfull "$mnt/full" 2>/dev/null &&
-   mount -t tmpfs -o size=1m,ro nvro "$mnt/ro" 2>/dev/null; then
+   mount -t tmpfs -o size=1m nvro "$mnt/ro" 2>/dev/null && mkdir "$mnt/ro/folder" &&
+   mount -o remount,ro "$mnt/ro" 2>/dev/null; then
   ln -sfn "$mnt/full" "$dosdevices/t:"
   ln -sfn "$mnt/ro" "$dosdevices/s:"
   export NV_FAULT_DRIVES=TS

@@ -184,7 +184,7 @@ TEST(Driver, FailingStepReturnsToIdleInteractivelyAndEndsNonZeroUnattended) {
     std::wstring text = AnswerNextMessage(r.Setup->Id(), kWait);
     EXPECT_TRUE(Contains(text, L"4x")) << Utf8Encode(text);
     // Then the rollback's result, and nothing of the install is left.
-    EXPECT_EQ(AnswerNextMessage(r.Setup->Id(), kWait), L"安装未完成，已撤销所做的更改。");
+    EXPECT_TRUE(Contains(AnswerNextMessage(r.Setup->Id(), kWait), L"安装未完成，已撤销所做的更改。"));
     EXPECT_FALSE(PathIsFile(TestRoot() + L"midfail\\a.txt"));
     ASSERT_TRUE(WaitUntil([&] { return Visible(r.C(idBtnInstall)); }, kWait));
     EXPECT_EQ(Text(r.C(idLblAppTitle)), L"中途失败");
