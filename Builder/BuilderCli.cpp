@@ -54,7 +54,8 @@ const char kMainHelp[] =
 
 const char kBuildHelp[] =
     "Usage: setup-builder build PROJECT.xml [--runtime Setup.exe] [--uninstaller Uninstall.exe | --no-uninstaller]\n"
-    "                           [--out DIR] [--jobs N] [--sign COMMAND] [--warnings-as-errors] [--quiet]\n"
+    "                           [--out DIR] [--jobs N] [--sign COMMAND] [--online-trust pin|signer|none]\n"
+    "                           [--warnings-as-errors] [--quiet]\n"
     "Checks the whole setup project and reports every problem as FILE:LINE:COLUMN: error (or\n"
     "warning): message. Without errors it expands the file masks and variables, packs every\n"
     "file and writes the packages named by FullSetupFile and MiniSetupFile (relative to the\n"
@@ -72,6 +73,12 @@ const char kBuildHelp[] =
     "                      standing for the (quoted) file; it must leave that file signed, e.g.\n"
     "                      \"osslsigncode sign -pkcs12 cert.p12 -pass PW -h sha256 -in {file}\n"
     "                      -out {file}.signed && mv {file}.signed {file}\"\n"
+    "  --online-trust RULE how the online stub checks the full package it downloads:\n"
+    "                      pin     its size and SHA-256 as built here (the default when the\n"
+    "                              build makes the full package); a rebuilt package needs new stubs\n"
+    "                      signer  a valid Authenticode signature by the stub's own signer\n"
+    "                              (needs --sign); the package may be replaced and re-signed\n"
+    "                      none    only its project (warned of; the default for a stub alone)\n"
     "  --warnings-as-errors  refuse a project with warnings too\n"
     "  --quiet             print nothing but problems\n"
     "The same project, files and builder give byte-identical packages (signing aside);\n"
@@ -100,8 +107,9 @@ const char kExtractHelp[] =
 const char kInspectHelp[] =
     "Usage: setup-builder inspect PACKAGE.exe\n"
     "Prints the package kind (full, online stub, none), whether it is signed, its icon\n"
-    "sizes and version information, every RCDATA resource with its stored and decoded\n"
-    "size, and the decoded project as XML.\n";
+    "sizes and version information, an online stub's check of its download (the pinned\n"
+    "size and SHA-256, or the signer rule), every RCDATA resource with its stored and\n"
+    "decoded size, and the decoded project as XML.\n";
 
 const char kDecodeHelp[] =
     "Usage: setup-builder decode FILE [-o OUT]\n"
@@ -171,6 +179,10 @@ int Build(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) 
       options.SignCommand = Value(args, i, "build");
       if (options.SignCommand.find(SignFilePlaceholder) == std::string::npos)
         throw EUsage("build: the --sign command has no " + std::string(SignFilePlaceholder) + " for the file to sign");
+    } else if (a == "--online-trust") {
+      const std::string& v = Value(args, i, "build");
+      if (!ParseOnlineTrust(v, options.OnlineTrust))
+        throw EUsage("build: --online-trust takes pin, signer or none, not \"" + v + "\"");
     } else if (a == "--warnings-as-errors") {
       options.WarningsAsErrors = true;
     } else if (a == "--quiet" || a == "-q") {

@@ -88,6 +88,13 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
   }
   if (!fullPath.empty() && fullPath == stubPath)
     throw EBuildError(where + ": FullSetupFile and MiniSetupFile name the same file");
+  TOnlinePlan onlinePlan;
+  if (!stubPath.empty())
+    onlinePlan = PlanOnlineCheck(options.OnlineTrust, !fullPath.empty(), !options.SignCommand.empty(),
+                                 PathText(stubPath), report.Warnings);
+  for (const std::string& warning : report.Warnings) std::fprintf(options.Err, "setup-builder: warning: %s\n", warning.c_str());
+  if (options.WarningsAsErrors && !report.Warnings.empty())
+    throw EBuildError(where + ": refused under --warnings-as-errors: " + report.Warnings.front());
 
   TPeImage runtime = LoadRuntime(options.Runtime);
   if (!options.Uninstaller.empty()) {
@@ -163,6 +170,9 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       fullBytes = MakePackage(runtime, resources, [&](TPeImage& image) {
         ApplyProductFace(image, face, info.InstallFileDescription, FromUtf8(PathText(fullPath.filename())));
       });
+      // Signed before the stub is made: the stub's pin covers the file as shipped.
+      if (!options.SignCommand.empty())
+        fullBytes = SignBytes(options.SignCommand, fullBytes, scratch, fullPath.filename(), PathText(fullPath));
       outputs.emplace_back(fullPath, &fullBytes);
       report.Resources[FullPackageMarker] = projectPayload;
     }
@@ -172,6 +182,8 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
       resources.push_back({OnlineStubMarker, &projectPayload});
       resources.push_back({info.IconResID, &report.Resources.at(info.IconResID)});
       if (!info.LicenseResID.empty()) resources.push_back({info.LicenseResID, &report.Resources.at(info.LicenseResID)});
+      report.OnlineCheck = OnlineCheckPayload(onlinePlan, fullBytes);
+      if (!report.OnlineCheck.empty()) resources.push_back({OnlineCheckResource, &report.OnlineCheck});
       stubBytes = MakePackage(runtime, resources, [&](TPeImage& image) {
         ApplyProductFace(image, face, info.InstallFileDescription, FromUtf8(PathText(stubPath.filename())));
       });
@@ -181,10 +193,8 @@ TBuildReport BuildPackages(const TBuildOptions& options) {
   } catch (const Exception& e) {
     throw EBuildError(PathText(options.Runtime) + ": cannot add the package resources: " + e.what());
   }
-  if (!options.SignCommand.empty()) {
-    if (!fullPath.empty()) fullBytes = SignBytes(options.SignCommand, fullBytes, scratch, fullPath.filename(), PathText(fullPath));
-    if (!stubPath.empty()) stubBytes = SignBytes(options.SignCommand, stubBytes, scratch, stubPath.filename(), PathText(stubPath));
-  }
+  if (!options.SignCommand.empty() && !stubPath.empty())
+    stubBytes = SignBytes(options.SignCommand, stubBytes, scratch, stubPath.filename(), PathText(stubPath));
   WriteOutputs(outputs);
   report.FullPackage = fullPath;
   report.OnlineStub = stubPath;

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "OnlinePin.h"
 
 namespace nvbuilder {
 
@@ -25,6 +28,8 @@ struct TBuildOptions {
   // before it is written, "{file}" standing for the file (see Signing.h);
   // empty: nothing is signed.
   std::string SignCommand;
+  // How the online stub checks the full package it downloads (OnlinePin.h).
+  TOnlineTrust OnlineTrust = TOnlineTrust::Default;
   unsigned Jobs = 0;                  // 0: every core
   uint64_t MaxPackageBytes = kMaxPackageBytes;  // larger full packages are refused
   bool Quiet = false;
@@ -41,6 +46,9 @@ struct TBuildReport {
   // stub carries the subset it names.
   std::map<std::wstring, std::string> Resources;
   std::string FullProjectXml, StubProjectXml;
+  // The stub's check resource (empty: none) and what the build warned of.
+  std::string OnlineCheck;
+  std::vector<std::string> Warnings;
 };
 
 // Builds both outputs. The packages and the bundled uninstaller (a copy: the

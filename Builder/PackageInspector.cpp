@@ -5,6 +5,7 @@
 #include "BuilderText.h"
 #include "NvStream.h"
 #include "NvSysUtils.h"
+#include "OnlinePin.h"
 #include "PackageFormat.h"
 #include "PayloadCodec.h"
 #include "PeResources.h"
@@ -65,6 +66,10 @@ TInspection InspectPackage(const fs::path& package) {
     result.Kind = marker ? TPackageKind::OnlineStub : TPackageKind::None;
   }
   if (!marker) return result;
+  if (result.Kind == TPackageKind::OnlineStub) {
+    const TPeResourceEntry* check = image.FindResource(TPeResId(PackageResourceType), TPeResId(OnlineCheckResource));
+    result.OnlineCheck = DescribeOnlineCheck(check ? &check->Data : nullptr);
+  }
   try {
     result.ProjectXml = DecodePayload(marker->Data);
   } catch (const EBuildError& e) {
@@ -108,6 +113,7 @@ std::string FormatInspection(const TInspection& r) {
   } else {
     out += "version information: none\n";
   }
+  if (!r.OnlineCheck.empty()) out += "online check: " + r.OnlineCheck + "\n";
   out += "resources (RCDATA): " + std::to_string(r.Resources.size()) + "\n";
   char line[256];
   std::snprintf(line, sizeof line, "  %-40s %12s %12s\n", "name", "stored", "decoded");

@@ -29,6 +29,7 @@ struct TInspection {
   bool HasVersion = false;
   TPeVersionInfo Version;                     // valid when HasVersion
   std::string VersionError;                   // why a version resource could not be read
+  std::string OnlineCheck;                    // an online stub's check (DescribeOnlineCheck)
 };
 
 // Reads the package. Raises EBuildError naming the file when it cannot be

@@ -40,6 +40,8 @@ void TMainForm::btnInstallClick() {
   TInstallOutcome outcome;
   if (!FFullPackage) outcome = FEngine->DownloadFullPackage(*FProxy);
   if (outcome.Succeeded()) outcome = FEngine->RunInstallSteps();
+  // The install has its files: a downloaded package is not needed any more.
+  if (outcome.Succeeded()) FEngine->RemoveDownload();
   if (!outcome.Succeeded()) {
     EndFailedInstall(outcome);
     return;

@@ -4,16 +4,19 @@
 
 #include <windows.h>
 
+#include "DownloadCheck.h"
 #include "ExitCodes.h"
 #include "InstallChanges.h"
 #include "InstallLocation.h"
 #include "JournalFile.h"
-#include "ProtectedFolders.h"
+#include "NvDownload.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
 #include "PackageFormat.h"
+#include "ProtectedFolders.h"
 #include "SetupProject.h"
+#include "Sha256.h"
 #include "Rollback.h"
 #include "Setupfn.h"
 
@@ -32,7 +35,7 @@ TInstallEngine::~TInstallEngine() {
   FJournal.reset();
   // The module maps the downloaded file: close it before deleting the file.
   FPackage.Close();
-  if (!FDownloadFile.empty() && FileExists(FDownloadFile)) RemoveFile(FDownloadFile);
+  RemoveDownload();
 }
 
 bool TInstallEngine::OpenPackage(const std::wstring& packagePath) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DownloadProgress.h"
 #include "ExitCodes.h"
 #include "InstallHost.h"
 #include "NvExceptions.h"
@@ -23,6 +24,10 @@ class TFileWriter;
 class TPayloadPrefetch;
 class TNvHttp;
 class TNvHttpProxy;
+class TNvDownload;
+namespace nvbuilder {
+class TSha256;
+}
 enum TWorkMode : int;
 
 // How a run of the engine ended. ExitCode is kExitOk when it succeeded,
@@ -58,7 +63,8 @@ struct TFolderCheck {
 class TInstallEngine {
 public:
   explicit TInstallEngine(TInstallHost& host);
-  // Closes the package module and deletes a downloaded package file.
+  // Closes the package module and deletes a downloaded package file (see
+  // RemoveDownload).
   ~TInstallEngine();
 
   // ---- the package ----
@@ -149,14 +155,29 @@ public:
 
   // ---- online ----
   // Fetches the full package through proxy (copied into GlobalHttpProxy)
-  // into a temporary file, opens it as the package and loads its project;
-  // succeeds when the full project is loaded. A failed fetch asks the host
-  // (under "/Silent" it reports "在线安装失败：URL：REASON" instead):
-  // kExitDownloadFailed, with Leave when the user chose to leave. A file
-  // that is not a full package gives "安装包错误。" (other errors their
-  // message), reported, and kExitDownloadFailed. Never raises.
+  // into a temporary file "{GUID}.exe", checks it and opens it as the
+  // package with its project; succeeds when the full project is loaded (at
+  // once when a checked download is the package already).
+  // The body goes to the file as it arrives; a transfer that breaks is
+  // resumed automatically (TNvDownload), the detail line showing how much
+  // has arrived. When it cannot be fetched the host is asked (under
+  // "/Silent" "在线安装失败：URL：REASON" is reported instead):
+  // kExitDownloadFailed, with Leave when the user chose to leave, else
+  // TryAgain; the part that arrived is kept, and the next call resumes it.
+  // Before the file is opened it must pass the stub's check (DownloadCheck.h):
+  // the pinned size and SHA-256 (taken as the bytes arrived), or the
+  // signer rule. A download that fails it ("在线安装失败：URL：REASON"), is
+  // not a full package ("安装包错误。") or cannot be written or read (its
+  // message) is reported, deleted, and gives kExitDownloadFailed. Never raises.
   TInstallOutcome DownloadFullPackage(const TNvHttpProxy& proxy);
-  // The download's progress (maximum: the declared length, 0 when unknown).
+  // Deletes the downloaded package, or the part kept for resuming, after
+  // putting the package back to this program's own file; a file that cannot
+  // be deleted is scheduled for deletion at the next restart. Setup calls it
+  // once the install has finished and before it ends the process.
+  void RemoveDownload();
+  // The download's progress: the bar's maximum is the package's size (0
+  // when unknown), its position and the detail line follow the bytes in the
+  // file.
   void HttpWorkBegin(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax);
   void HttpWork(TNvHttp* Sender, TWorkMode AWorkMode, int64_t AWorkCount);
   void HttpWorkEnd(TNvHttp* Sender, TWorkMode AWorkMode);
@@ -176,6 +197,12 @@ private:
   // a damaged or missing payload raises EZlibError / EResNotFound naming the
   // file.
   uint32_t DecodePayloadInto(const TSetupFile& item, TFileWriter& file);
+  // The check of a whole download against the stub's rule (none, pin or
+  // signer); raises with the reason when it fails.
+  void CheckDownload();
+  // Lets the window live through a pause before an automatic try, the
+  // detail line counting down.
+  void WaitBeforeRetry(int milliseconds);
 
   // While InstallFiles runs: the payloads decoded ahead, and the job of the
   // item being written (kNoJob: none, or taken already, so that a retry
@@ -193,5 +220,10 @@ private:
   std::wstring FPackagePath;
   std::unique_ptr<TSetupScript> FScript;
   std::string FIconPng;
-  std::wstring FDownloadFile;
+  // The full package's download (whole, or the part kept for resuming) and
+  // the SHA-256 of the bytes in its file.
+  std::unique_ptr<TNvDownload> FDownload;
+  std::unique_ptr<nvbuilder::TSha256> FDownloadHash;
+  TDownloadMeter FDownloadMeter;
+  int64_t FDownloadTotal = -1;
 };

@@ -185,4 +185,9 @@ bool TMainForm::AskDownloadFailure(const std::wstring& url) {
   return TDownloadFailureForm::Execute(this, Script().BaseInfo()->AppTitle, url);
 }
 
-void TMainForm::ExitSetup(unsigned code) { ExitProcess(code); }
+void TMainForm::ExitSetup(unsigned code) {
+  // The process ends without destroying the window: a downloaded package,
+  // or the part kept for resuming, is deleted first.
+  if (FEngine) FEngine->RemoveDownload();
+  ExitProcess(code);
+}

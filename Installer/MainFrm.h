@@ -174,8 +174,9 @@ public:
   TCopyFailureAnswer AskCopyFailure(const std::wstring& fileName, const std::wstring& reason);
   // The online-failure dialog: true for "退出安装".
   bool AskDownloadFailure(const std::wstring& url);
-  // Ends the process at once with code (the window is not destroyed). Only
-  // this program's own code ends it, never the engine.
+  // Ends the process at once with code (the window is not destroyed), after
+  // deleting a downloaded package. Only this program's own code ends it,
+  // never the engine.
   [[noreturn]] void ExitSetup(unsigned code);
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -6,7 +6,9 @@ setup-builder (one thread and all cores) and with makensis (zlib, non-solid,
 amd64-unicode), installs each package silently into a fresh folder of one Wine
 prefix, alternating the two tools, and prints a table of medians with every
 figure as a ratio to NSIS. It also times the runtime's start-up on projects of
-1,000 and 10,000 file items and lists the sizes of the runtime programs.
+1,000 and 10,000 file items, runs the online stub of a 300 MB package
+served from loopback (whole, and cut in the middle and resumed) beside the
+full package's own install, and lists the sizes of the runtime programs.
 
     bench/bench.py            the full run (200 MB tree, 512 MB file, 5 rounds)
     bench/bench.py --quick    a small tree and one round (the test suite runs it)
@@ -20,13 +22,17 @@ private part seen (Private_Clean + Private_Dirty of smaps_rollup), read from
 """
 
 import argparse
+import email.utils
+import http.server
 import os
 import random
 import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
+import urllib.parse
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -135,7 +141,8 @@ def tree_size(path):
 PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
 <TSetupScript>
   <BaseInfo AppTitle="NvBench" CompanyName="NvBench" CompanyUrl="" DefInstallPath="{install}" FullSetupFile="{out}"
-    GotoUrl="" GotoUrlMode="gumSilent" GUID="%s" IconFile="" LicenseFile="" MiniSetupFile="" Version="1.0.0.0"/>
+    FullDownloadUrl="{url}" GotoUrl="" GotoUrlMode="gumSilent" GUID="%s" IconFile="" LicenseFile=""
+    MiniSetupFile="{stub}" Version="1.0.0.0"/>
   <FileList><Items>{items}</Items></FileList>
   <RegList><Items/></RegList><RunList><Items/></RunList><ShortCutList><Items/></ShortCutList>
   <SwiperList><Items/></SwiperList><VarList><Items/></VarList>
@@ -170,11 +177,15 @@ def timed(cmd, **kw):
     return time.perf_counter() - t
 
 
-def build_ours(args, name, tree, work, install, jobs, runtime=None):
+def build_ours(args, name, tree, work, install, jobs, url="", runtime=None):
+    """The full package name.exe, and with url its online stub name_stub.exe
+    (pinned to the full package) fetching it from url; runtime: another
+    Setup.exe than --runtime."""
     work.mkdir(parents=True, exist_ok=True)
     items = FILE_ITEM.format(src=tree) if tree else ""
     project = work / f"{name}.xml"
     project.write_text(PROJECT.replace("{install}", install).replace("{out}", f"{name}.exe")
+                       .replace("{url}", url).replace("{stub}", f"{name}_stub.exe" if url else "")
                        .replace("{items}", items), encoding="utf-8")
     cmd = args.builder + ["build", str(project), "--runtime", str(runtime or args.runtime), "--quiet"]
     cmd += ["--uninstaller", str(args.uninstaller)] if args.uninstaller else ["--no-uninstaller"]
@@ -192,6 +203,59 @@ def build_nsis(name, tree, work):
     script.write_text(NSI.format(out=out, files=files), encoding="utf-8")
     seconds = timed(["makensis", "-V1", str(script)])
     return out, seconds
+
+
+# ---- the online stub's server ----------------------------------------------------------
+
+class PackageServer:
+    """Serves the files of a folder on 127.0.0.1 with their length, an ETag and
+    ranges ("bytes=N-"); "?cut=N" ends every answer of the whole file after N
+    bytes by closing the connection (the rest, asked for with a range, is sent
+    whole)."""
+
+    def __init__(self, folder):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *a):
+                pass
+
+            def do_GET(self):
+                parts = urllib.parse.urlsplit(self.path)
+                path = Path(folder) / Path(urllib.parse.unquote(parts.path)).name
+                if not path.is_file():
+                    self.send_error(404)
+                    return
+                size = path.stat().st_size
+                etag = '"%x-%x"' % (size, path.stat().st_mtime_ns)
+                cut = int(urllib.parse.parse_qs(parts.query).get("cut", ["0"])[0])
+                start, wanted = 0, self.headers.get("Range", "")
+                if wanted.startswith("bytes=") and self.headers.get("If-Range", etag) == etag:
+                    start = int(wanted[6:].partition("-")[0])
+                end = cut if cut and not start else size
+                self.send_response(206 if start else 200)
+                self.send_header("Content-Length", str(size - start))
+                self.send_header("ETag", etag)
+                self.send_header("Last-Modified", email.utils.formatdate(path.stat().st_mtime, usegmt=True))
+                if start:
+                    self.send_header("Content-Range", f"bytes {start}-{size - 1}/{size}")
+                self.end_headers()
+                with open(path, "rb") as f:
+                    f.seek(start)
+                    at = start
+                    while at < end:
+                        piece = f.read(min(1 << 20, end - at))
+                        if not piece:
+                            break
+                        self.wfile.write(piece)
+                        at += len(piece)
+                self.close_connection = end < size
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
 
 
 # ---- runs under Wine ------------------------------------------------------------------
@@ -268,6 +332,65 @@ def check_install(wine, install, tree):
                 raise SystemExit(f"bench: {dst}: missing or of the wrong size after the install")
 
 
+# ---- the online stub ----------------------------------------------------------------
+
+def online_runs(args, wine, trees, work, rounds, big):
+    """Installs from the online stub of a package with one big file of big
+    bytes (whole, and cut in the middle and resumed) and of a 1 MB one,
+    beside the big package's own install; rows of (label, medians of
+    (seconds, peak RSS MiB, peak private MiB))."""
+    def random_file(size, seed):
+        def fill(root):
+            rng = random.Random(seed)
+            with open(root / "data.bin", "wb") as f:
+                for done in range(0, size, 1 << 20):
+                    f.write(rng.randbytes(min(1 << 20, size - done)))
+        return fill
+    # Data that does not compress: the package is as large as the file.
+    reusable_tree(trees / "online", f"random {big}", random_file(big, 13))
+    reusable_tree(trees / "online_small", f"random {1 << 20}", random_file(1 << 20, 17))
+    folder = work / "pkg"
+    folder.mkdir(parents=True, exist_ok=True)
+    server = PackageServer(folder)
+    install = "C:\\bench\\online"
+    try:
+        def url(name):
+            return f"http://127.0.0.1:{server.port}/{name}.exe"
+        full, _ = build_ours(args, "online", trees / "online", folder, install, 0, url("online"))
+        build_ours(args, "online_small", trees / "online_small", folder, install, 0, url("online_small"))
+        stub = folder / "online_stub.exe"
+        # Another build of it whose address has its answers cut in the middle.
+        build_ours(args, "online_cut", trees / "online", folder, install, 0,
+                   url("online_cut") + f"?cut={full.stat().st_size // 2}")
+        runs = [("stub, 1 MB package", folder / "online_small_stub.exe"),
+                (f"full package ({big >> 20} MB)", full),
+                (f"stub ({big >> 20} MB)", stub),
+                ("stub, cut in the middle, resumed", folder / "online_cut_stub.exe")]
+        rows = []
+        for label, exe in runs:
+            figures = []
+            for r in range(rounds):
+                clean_ours(wine, install)
+                code, *fig = wine.measure(exe, "/Silent")
+                if code != 0:
+                    raise SystemExit(f"bench: the online run \"{label}\" ended with exit code {code}")
+                check_install(wine, install, trees / ("online_small" if exe.name.startswith("online_small")
+                                                      else "online"))
+                figures.append(fig)
+            rows.append((label, [median([f[i] for f in figures]) for i in range(3)]))
+            print(f"   {label}: {rows[-1][1][0]:.2f} s, {rows[-1][1][1]:.1f} MiB", flush=True)
+        clean_ours(wine, install)
+        return rows
+    finally:
+        server.close()
+
+
+def print_online(rows):
+    print(f"{'online stub':<34} {'install (s)':>12} {'peak resident (MiB)':>20} {'peak private (MiB)':>19}")
+    for label, (seconds, rss, private) in rows:
+        print(f"{label:<34} {seconds:>12.2f} {rss:>20.1f} {private:>19.1f}")
+
+
 # ---- the run ---------------------------------------------------------------------------
 
 def median(values):
@@ -292,6 +415,8 @@ def main():
                     help="the install cases of the full run besides the empty package (default: product,bigfile)")
     ap.add_argument("--wine-env", type=Path, default=None,
                     help="a running environment of scripts/wine-prefix.sh (default: one of the bench's own)")
+    ap.add_argument("--online-only", action="store_true", help="only the online stub's runs")
+    ap.add_argument("--online-mb", type=int, default=300, help="the online stub's package size (MB; quick: 4)")
     args = ap.parse_args()
     args.builder = ["wine", args.builder] if args.builder.endswith(".exe") else [args.builder]
     if not args.uninstaller.exists():
@@ -299,6 +424,18 @@ def main():
     rounds = 1 if args.quick else max(1, args.rounds)
     work = args.work.resolve() / ("quick" if args.quick else "full")
     trees = work / "trees"
+    online_big = (4 << 20) if args.quick else (args.online_mb << 20)
+
+    if args.online_only:
+        wine = Wine(args.wine_env.resolve() if args.wine_env else work / "wine-env")
+        try:
+            print("== online stub", flush=True)
+            rows = online_runs(args, wine, trees, work, rounds, online_big)
+        finally:
+            wine.close()
+        print()
+        print_online(rows)
+        return 0
 
     print("== trees", flush=True)
     cases = [("empty", None)]
@@ -326,7 +463,7 @@ def main():
         npkg, tns = build_nsis(f"nsis_{name}", tree, work / "pkg")
         packages[name] = (pkg, npkg)
         if args.baseline:
-            packages[name] += (build_ours(args, f"base_{name}", tree, work / "pkg", ours_dir, 0, args.baseline)[0],)
+            packages[name] += (build_ours(args, f"base_{name}", tree, work / "pkg", ours_dir, 0, runtime=args.baseline)[0],)
         figures[name] = {"build 1 thread (s)": (t1, tns), "build all cores (s)": (tn, tns),
                          "package size (MB)": (pkg.stat().st_size / 1e6, npkg.stat().st_size / 1e6)}
         print(f"   {name}: ours {t1:.2f} s / {tn:.2f} s, {pkg.stat().st_size} bytes; "
@@ -374,6 +511,9 @@ def main():
             if any(s[0] != 3 for s in samples):
                 raise SystemExit(f"bench: the load run of {count} items ended with {samples[0][0]}, not 3")
             load_rows.append((count, median([s[1] for s in samples]), median([s[2] for s in samples])))
+
+        print("== online stub", flush=True)
+        online_rows = online_runs(args, wine, trees, work, rounds, online_big)
     finally:
         wine.close()
 
@@ -387,6 +527,8 @@ def main():
     print(f"{'items':>7} {'start-up (s)':>13} {'peak resident (MiB)':>20}")
     for count, seconds, mib in load_rows:
         print(f"{count:>7} {seconds:>13.2f} {mib:>20.1f}")
+    print()
+    print_online(online_rows)
     print()
     print("runtime programs (bytes):")
     for preset in ("win32", "win64"):

@@ -193,6 +193,9 @@ void TTestPackage::BuildWithBuilder(const std::wstring& exePath) {
   if (!Uninstaller.empty()) options.Uninstaller = std::filesystem::path(Uninstaller);
   options.Quiet = true;
   options.Jobs = 1;
+  options.SignCommand = SignCommand;
+  if (!OnlineTrust.empty() && !nvbuilder::ParseOnlineTrust(OnlineTrust, options.OnlineTrust))
+    throw std::runtime_error("unknown online trust rule " + OnlineTrust);
   FBuiltXml = nvbuilder::BuildPackages(options).FullProjectXml;
 }
 

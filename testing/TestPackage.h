@@ -78,6 +78,10 @@ public:
 
   // Builder only: the uninstaller the builder adds (none when empty).
   std::wstring Uninstaller;
+  // Builder only: its --sign command and --online-trust rule (empty: none,
+  // and the builder's default).
+  std::string SignCommand;
+  std::string OnlineTrust;
 
   // Writes the package as exePath (creating its folder).
   void Build(const std::wstring& exePath);

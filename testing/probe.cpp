@@ -2,6 +2,9 @@
 //   probe log FILE TAG [SLEEP_MS]   appends "TAG begin|<cwd>|<command line>",
 //                                   sleeps, then appends "TAG end"
 //   probe sleep MS                  stays alive for MS milliseconds
+//   probe waitfile FILE MS          waits up to MS milliseconds for FILE to
+//                                   appear, deletes it; exit code 1 when it
+//                                   did not appear
 // Each line is appended with the file opened and closed around the write, so
 // several probes may share one log.
 #include <windows.h>
@@ -33,6 +36,13 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wstring(argv[1]) == L"sleep") {
     Sleep(static_cast<DWORD>(_wtoi(argv[2])));
     return 0;
+  }
+  if (argc >= 4 && std::wstring(argv[1]) == L"waitfile") {
+    for (DWORD waited = 0; waited < static_cast<DWORD>(_wtoi(argv[3])); waited += 50) {
+      if (GetFileAttributesW(argv[2]) != INVALID_FILE_ATTRIBUTES) return DeleteFileW(argv[2]) ? 0 : 1;
+      Sleep(50);
+    }
+    return 1;
   }
   if (argc >= 4 && std::wstring(argv[1]) == L"log") {
     wchar_t cwd[MAX_PATH] = {};

@@ -132,7 +132,7 @@ TEST_F(PackageBuildTest, OnlineStubCarriesBaseInfoVariablesPictureAndAgreementOn
   auto stub = RcData(FDir / "proj/out/Mini.exe");
   ASSERT_TRUE(stub.count(OnlineStubMarker));
   EXPECT_FALSE(stub.count(FullPackageMarker));
-  EXPECT_EQ(stub.size(), 3u);
+  EXPECT_EQ(stub.size(), 4u);  // with the check of the download
   auto script = ProjectOf(stub[OnlineStubMarker]);
   auto fullScript = ProjectOf(full[FullPackageMarker]);
   EXPECT_EQ(script->FileList()->Count(), 0);

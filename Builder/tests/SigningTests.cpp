@@ -8,12 +8,14 @@
 #include <cstdlib>
 
 #include "BuilderCli.h"
+#include "OnlinePin.h"
 #include "NvStream.h"
 #include "PackageFormat.h"
 #include "PayloadCodec.h"
 #include "PeResources.h"
 #include "ProjectFixture.h"
 #include "SetupProject.h"
+#include "Sha256.h"
 #include "Signing.h"
 
 using namespace nvbuilder;
@@ -131,6 +133,32 @@ TEST_F(SigningTest, AllThreeExecutablesVerifyAndAChangeBreaksTheSignature) {
   ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Other -days 2 -keyout " + Quote(FDir / "o.key") +
                   " -out " + Quote(FDir / "other.pem")), 0);
   EXPECT_NE(Shell("osslsigncode verify -CAfile " + Quote(FDir / "other.pem") + " -in " + Quote(full)), 0);
+}
+
+TEST_F(SigningTest, StubPinsTheSignedFullPackageOrCarriesTheSignerRule) {
+  TRun r = Build(FSign);
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  const std::string full = ReadWholeFile(FDir / "proj/out/Full.exe");
+  auto check = [&] {
+    TOnlineCheck c;
+    const TPeImage stub = TPeImage::Parse(ReadWholeFile(FDir / "proj/out/Mini.exe"));
+    const TPeResourceEntry* res = stub.FindResource(TPeResId(PE_RT_RCDATA), TPeResId(OnlineCheckResource));
+    EXPECT_TRUE(res && DecodeOnlineCheck(res->Data, c));
+    return c;
+  };
+  // The pin covers the file as shipped: signature included.
+  TOnlineCheck pin = check();
+  EXPECT_EQ(pin.Rule, TOnlineRule::orPin);
+  EXPECT_EQ(pin.Size, full.size());
+  EXPECT_EQ(pin.Sha256, Sha256(full));
+
+  r = Cli({"build", PathText(FDir / "proj/project.xml"), "--runtime", PathText(test::DemoRuntime()), "--uninstaller",
+           PathText(FDir / "tools/Uninstall.exe"), "--sign", FSign, "--online-trust", "signer", "--quiet"});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(check().Rule, TOnlineRule::orSigner);
+  EXPECT_TRUE(Verifies(FDir / "proj/out/Mini.exe"));
+  TRun shown = Cli({"inspect", PathText(FDir / "proj/out/Mini.exe")});
+  EXPECT_NE(shown.Out.find("online check: signer:"), std::string::npos) << shown.Out;
 }
 
 TEST_F(SigningTest, AFailedSigningFailsTheBuildAndLeavesNothingBehind) {

@@ -136,6 +136,33 @@ DWORD QueryStatusCode(HINTERNET request) {
   return status;
 }
 
+// A decimal length of at most 18 digits.
+bool ParseLength(const std::wstring& text, int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    value = value * 10 + (c - L'0');
+  }
+  return true;
+}
+
+// Content-Range "bytes FIRST-LAST/TOTAL" or "bytes FIRST-LAST/*" (total -1).
+bool ParseContentRange(const std::wstring& text, int64_t& first, int64_t& last, int64_t& total) {
+  if (text.compare(0, 6, L"bytes ") != 0) return false;
+  const size_t dash = text.find(L'-', 6), slash = text.find(L'/', 6);
+  if (dash == std::wstring::npos || slash == std::wstring::npos || dash > slash) return false;
+  if (!ParseLength(TrimText(text.substr(6, dash - 6)), first) ||
+      !ParseLength(TrimText(text.substr(dash + 1, slash - dash - 1)), last) || last < first)
+    return false;
+  const std::wstring totalText = TrimText(text.substr(slash + 1));
+  if (totalText == L"*") {
+    total = -1;
+    return true;
+  }
+  return ParseLength(totalText, total) && total > last;
+}
+
 bool IsRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -284,7 +311,7 @@ bool TNvHttp::Get(const std::wstring& Url) {
   try {
     WriteLog(false, Url);
     ResponseStream.Clear();
-    Transfer(Url);
+    Transfer(Url, nullptr, nullptr, [this](const char* data, std::size_t size) { ResponseStream.Write(data, size); });
     ResponseStream.Rewind();
     WriteLog(true, ResponseText());
     return true;
@@ -297,7 +324,28 @@ bool TNvHttp::Get(const std::wstring& Url) {
   return false;
 }
 
-void TNvHttp::Transfer(const std::wstring& url) {
+bool TNvHttp::Get(const std::wstring& Url, const TRange* range, const TAnswerEvent& onAnswer, const TBodySink& onBody) {
+  TWaitCursor cursor;
+  int64_t received = 0;
+  try {
+    WriteLog(false, Url);
+    ResponseStream.Clear();
+    Transfer(Url, range, onAnswer, [&](const char* data, std::size_t size) {
+      received += static_cast<int64_t>(size);
+      if (onBody) onBody(data, size);
+    });
+    WriteLog(true, L"(" + IntToStr(received) + L" bytes)");
+    return true;
+  } catch (const THttpFailure& failure) {
+    ErrorMessage = failure.Message;
+  }
+  return false;
+}
+
+void TNvHttp::Transfer(const std::wstring& url, const TRange* range, const TAnswerEvent& onAnswer,
+                       const TBodySink& onBody) {
+  StatusCode = 0;
+  BodyBroken = false;
   const TNvHttpProxy* proxy = GlobalHttpProxy();
   const bool useProxy = proxy->Checked;
   OpenSession(useProxy ? proxy->Address + L":" + IntToStr(proxy->Port) : std::wstring());
@@ -316,7 +364,12 @@ void TNvHttp::Transfer(const std::wstring& url) {
 
     DWORD disable = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(h, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
-    if (!WinHttpAddRequestHeaders(h, kRequestHeaders, static_cast<DWORD>(-1),
+    std::wstring headers = kRequestHeaders;
+    if (range && range->From > 0) {
+      headers += L"Range: bytes=" + IntToStr(range->From) + L"-\r\n";
+      if (!range->Validator.empty()) headers += L"If-Range: " + range->Validator + L"\r\n";
+    }
+    if (!WinHttpAddRequestHeaders(h, headers.c_str(), static_cast<DWORD>(-1),
                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
       FailLastError(L"Setting the request headers");
 
@@ -332,6 +385,7 @@ void TNvHttp::Transfer(const std::wstring& url) {
         deadline.Fail(L"Sending the request");
       if (!WinHttpReceiveResponse(h, nullptr)) deadline.Fail(L"Receiving the response");
       status = QueryStatusCode(h);
+      StatusCode = status;
       if (status != HTTP_STATUS_PROXY_AUTH_REQ || !useProxy) break;
       // The proxy wants credentials: Basic only, and at most three attempts in all.
       if (attempt >= MaxProxyAuthAttempts || proxy->UserName.empty()) break;
@@ -364,14 +418,30 @@ void TNvHttp::Transfer(const std::wstring& url) {
     int64_t length = 0;
     std::wstring lengthText = TrimText(QueryHeaderText(h, WINHTTP_QUERY_CONTENT_LENGTH, &declared));
     if (declared) {
-      try {
-        length = std::stoll(lengthText);
-      } catch (...) {
-        declared = false;
-      }
-      if (length < 0) declared = false;
+      declared = ParseLength(lengthText, length);
       if (!declared) length = 0;
     }
+    TAnswer answer;
+    answer.Status = status;
+    answer.Length = declared ? length : -1;
+    answer.Total = answer.Length;
+    if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+      // "bytes FIRST-LAST/TOTAL" (TOTAL may be "*").
+      const std::wstring rangeText = TrimText(QueryHeaderText(h, WINHTTP_QUERY_CONTENT_RANGE));
+      int64_t first = 0, last = 0, total = -1;
+      if (!ParseContentRange(rangeText, first, last, total))
+        throw THttpFailure{L"The server answered a range request with an unreadable Content-Range \"" + rangeText + L"\""};
+      answer.Offset = first;
+      answer.Total = total;
+      if (!declared) {
+        declared = true;
+        length = last - first + 1;
+        answer.Length = length;
+      }
+    }
+    answer.ETag = TrimText(QueryHeaderText(h, WINHTTP_QUERY_ETAG));
+    answer.LastModified = TrimText(QueryHeaderText(h, WINHTTP_QUERY_LAST_MODIFIED));
+    if (onAnswer) onAnswer(answer);
 
     if (OnWorkBegin) OnWorkBegin(this, wmRead, length);
     struct TEndWork {
@@ -392,17 +462,21 @@ void TNvHttp::Transfer(const std::wstring& url) {
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(h, &available) ||
           (available > 0 && !WinHttpReadData(h, buffer.data(),
-                                             std::min(available, static_cast<DWORD>(buffer.size())), &got)))
+                                             std::min(available, static_cast<DWORD>(buffer.size())), &got))) {
+        BodyBroken = true;
         deadline.Fail(L"Reading the response body after " + IntToStr(received) + L" of " +
                       (declared ? IntToStr(length) : std::wstring(L"an unknown number of")) + L" bytes");
+      }
       if (got == 0) break;
-      ResponseStream.Write(buffer.data(), got);
+      onBody(buffer.data(), got);
       received += got;
       if (OnWork) OnWork(this, wmRead, received);
     }
-    if (declared && received < length)
+    if (declared && received < length) {
+      BodyBroken = true;
       throw THttpFailure{L"Connection closed after " + IntToStr(received) + L" of " +
                          IntToStr(length) + L" bytes"};
+    }
     return;
   }
 }

@@ -1,5 +1,6 @@
-// The installer's network client: one HTTP GET into memory over WinHTTP,
-// the proxy settings record every request applies, and the optional log sink.
+// The installer's network client: one HTTP GET over WinHTTP, into memory or
+// streamed piece by piece (also of a range of the resource), the proxy
+// settings record every request applies, and the optional log sink.
 #pragma once
 
 #include <windows.h>
@@ -60,7 +61,8 @@ public:
 TNvHttpLogSink* HttpLogSink();
 void SetHttpLogSink(std::unique_ptr<TNvHttpLogSink> sink);
 
-// One client: each Get is one blocking GET of the whole body into memory.
+// One client: each Get is one blocking GET, of the whole body into memory or
+// streamed to the caller.
 // Every request sends Cache-Control "no-cache", Accept "*/*", Connection
 // "Keep-Alive" and User-Agent "Mozilla/3.0 (compatible; Indy Library)" over
 // HTTP/1.1; follows up to 15 redirects in one chain; keeps the cookies it
@@ -79,6 +81,42 @@ public:
   // with its message in ErrorMessage and the body part that arrived left in
   // ResponseStream. On the main thread the hourglass cursor shows meanwhile.
   bool Get(const std::wstring& Url);
+
+  // A GET of the end of a resource, from byte From on. With a Validator (an
+  // ETag or Last-Modified date an earlier answer gave) it is sent as
+  // If-Range: a server whose copy has changed answers with the whole body.
+  struct TRange {
+    int64_t From = 0;
+    std::wstring Validator;
+  };
+  // What a success answer says of its body.
+  struct TAnswer {
+    unsigned Status = 0;
+    int64_t Offset = 0;   // where the body starts in the resource (a 206's Content-Range; else 0)
+    int64_t Length = -1;  // the body's declared length; -1 when unknown
+    int64_t Total = -1;   // the whole resource's length; -1 when unknown
+    std::wstring ETag;    // as sent, quotes included; empty when none
+    std::wstring LastModified;
+  };
+  using TAnswerEvent = std::function<void(const TAnswer& answer)>;
+  // One piece of the body; the buffer is reused for the next piece.
+  using TBodySink = std::function<void(const char* data, std::size_t size)>;
+
+  // Fetches Url (from range->From on, when range is given) without keeping
+  // the body: onAnswer once a success answer's headers are in, then every
+  // piece of the body to onBody as it arrives, in order, through one buffer
+  // of a fixed size (memory does not grow with the body; ResponseStream
+  // stays empty). True when the whole body arrived; false on a failure, with
+  // ErrorMessage, StatusCode and BodyBroken set. An exception of either
+  // callback ends the transfer and comes out of Get as it is.
+  bool Get(const std::wstring& Url, const TRange* range, const TAnswerEvent& onAnswer, const TBodySink& onBody);
+
+  // The status of the last answer of the last Get (0: no answer arrived).
+  unsigned StatusCode = 0;
+  // The last failed Get broke in the body of a success answer (the
+  // connection closed or went silent midway): what arrived is a beginning of
+  // the body.
+  bool BodyBroken = false;
 
   // The body decoded as UTF-8, up to the first NUL; empty for an empty body.
   std::wstring ResponseText() const;
@@ -112,8 +150,8 @@ public:
   static constexpr int MaxProxyAuthAttempts = 3;
 
 private:
-  // Runs the request chain; throws a failure message.
-  void Transfer(const std::wstring& url);
+  // Runs the request chain, the body to onBody; throws a failure message.
+  void Transfer(const std::wstring& url, const TRange* range, const TAnswerEvent& onAnswer, const TBodySink& onBody);
   void WriteLog(bool response, const std::wstring& text) const;
   // Opens the session for the proxy "host:port" (empty: direct), unless the
   // open one has it already. A change of proxy starts a new session.

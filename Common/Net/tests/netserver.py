@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Loopback servers for the network client tests.
 
-  netserver.py start DIR   make a test CA and certificates (openssl), start an
+  netserver.py start DIR   make test CAs and certificates (openssl: servers',
+                           and code-signing ones: publisher and rival of the
+                           trusted CA, stranger of the other), start an
                            HTTP server and two HTTPS servers on 127.0.0.1 (files
                            put into DIR/www are served as /files/NAME), a
                            blackhole listener, a listener that accepts and
@@ -14,6 +16,7 @@ Every server ends by itself after --lifetime seconds or --max-requests
 requests, whichever comes first.
 """
 import argparse
+import email.utils
 import http.server
 import os
 import select
@@ -40,8 +43,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     server_version = "NvTestServer/1.0"
 
     def log_message(self, fmt, *args):
+        headers = getattr(self, "headers", None)
+        wanted = headers.get("Range") if headers else None
         with open(self.server.request_log, "a", encoding="utf-8") as f:
-            f.write("%s %s\n" % (self.command, self.path))
+            f.write("%s %s%s\n" % (self.command, self.path, " [%s]" % wanted if wanted else ""))
 
     def send_body(self, status, body, headers=(), length=True):
         self.send_response(status)
@@ -126,35 +131,100 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif route == "/headers":  # the request as received
             text = self.requestline + "\r\n" + str(self.headers)
             self.send_body(200, text.encode("utf-8"))
-        elif route.startswith("/files/"):  # a file of the served folder, with its length
-            name = os.path.basename(urllib.parse.unquote(route[len("/files/"):]))
+        elif route.startswith("/files/") or route.startswith("/slowfiles/"):
+            # A file of the served folder (see serve_file); /slowfiles/ sends
+            # it in 32 KiB parts 50 ms apart.
+            slow = route.startswith("/slowfiles/")
+            name = os.path.basename(urllib.parse.unquote(route[len("/slowfiles/" if slow else "/files/"):]))
             path = os.path.join(self.server.root or "", name)
             if self.server.root and name and os.path.isfile(path):
-                with open(path, "rb") as f:
-                    self.send_body(200, f.read(), [("Content-Type", "application/octet-stream")])
+                self.serve_file(path, q, pace=0.05 if slow else float(q.get("pace", "0")) / 1000.0)
             else:
                 self.send_body(404, b"no such file")
-        elif route.startswith("/slowfiles/"):  # the same, in 32 KiB parts 50 ms apart
-            name = os.path.basename(urllib.parse.unquote(route[len("/slowfiles/"):]))
-            path = os.path.join(self.server.root or "", name)
-            if not (self.server.root and name and os.path.isfile(path)):
-                self.send_body(404, b"no such file")
-                return
-            with open(path, "rb") as f:
-                data = f.read()
-            self.send_response(200)
-            self.send_header("Content-Length", str(len(data)))
-            self.end_headers()
-            for i in range(0, len(data), 32768):
-                self.wfile.write(data[i:i + 32768])
-                self.wfile.flush()
-                time.sleep(0.05)
         elif route.startswith("/visit"):  # a notification address: the request log is what counts
             self.send_body(200, b"ok")
         elif route == "/text":
             self.send_body(200, "代理 ok".encode("utf-8") + b"\0tail")
         else:
             self.send_body(404, b"no such page")
+
+
+    def serve_file(self, path, q, pace=0.0):
+        """Sends the file from disk in parts, with its length, an ETag and its
+        Last-Modified date, answering a Range request ("bytes=N-" or
+        "bytes=N-M") with 206 unless If-Range names another version. Faults,
+        by query: cut=A,B,.. ends the body of the k-th request of this address
+        (path and query) once the file offset A, B, .. is reached; cutat=X
+        ends every body at offset X; stall=1 holds the connection silent at a
+        cut (hold=seconds, 60) instead of closing it; norange=1 ignores Range;
+        novalidator=1 sends neither ETag nor Last-Modified; nolength=1 sends
+        no Content-Length (the end of the connection ends the body); pace=ms
+        waits between parts of 32 KiB."""
+        st = os.stat(path)
+        size = st.st_size
+        etag = '"%x-%x"' % (size, st.st_mtime_ns)
+        modified = email.utils.formatdate(st.st_mtime, usegmt=True)
+        with self.server.lock:
+            nth = self.server.requests_of.get(self.path, 0)
+            self.server.requests_of[self.path] = nth + 1
+        cuts = [int(c) for c in q.get("cut", "").split(",") if c]
+        end = size
+        if nth < len(cuts):
+            end = min(size, cuts[nth])
+        if "cutat" in q:
+            end = min(size, int(q["cutat"]))
+        start = 0
+        status = 200
+        wanted = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        if wanted.startswith("bytes=") and q.get("norange") != "1" and (if_range is None or if_range in (etag, modified)):
+            first, _, last = wanted[6:].partition("-")
+            start = int(first)
+            if start >= size:
+                self.send_body(416, b"", [("Content-Range", "bytes */%d" % size)])
+                return
+            status = 206
+            if last:
+                size_to = min(size, int(last) + 1)
+                end = min(end, size_to)
+            else:
+                size_to = size
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Accept-Ranges", "bytes")
+        if q.get("novalidator") != "1":
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", modified)
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size_to - 1, size))
+            self.send_header("Content-Length", str(size_to - start))
+        elif q.get("nolength") == "1":
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(size))
+        self.end_headers()
+        try:
+            with open(path, "rb") as f:
+                f.seek(start)
+                at = start
+                while at < end:
+                    part = f.read(min(32768 if pace else 262144, end - at))
+                    if not part:
+                        break
+                    self.wfile.write(part)
+                    at += len(part)
+                    if pace:
+                        self.wfile.flush()
+                        time.sleep(pace)
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+            return
+        if end < (size_to if status == 206 else size):
+            if q.get("stall") == "1":
+                hold(self.connection, float(q.get("hold", "60")))
+            self.close_connection = True
 
 
 def hold(conn, seconds):
@@ -181,6 +251,8 @@ def serve(args):
     srv.secure = bool(args.cert)
     srv.request_log = args.log
     srv.root = args.root
+    srv.lock = threading.Lock()
+    srv.requests_of = {}  # address -> requests so far (the cut= faults)
     if args.cert:
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(args.cert, args.key)
@@ -254,10 +326,24 @@ def make_certs(d):
              "-CAkey", f"{d}/{ca_name}.key", "-CAcreateserial", "-days", "3", "-out", f"{d}/{name}.pem",
              "-extfile", ext])
 
+    def signer(name, ca_name):
+        """A code-signing certificate (PEM, with its key) issued by ca_name."""
+        ext = f"{d}/{name}.ext"
+        with open(ext, "w") as f:
+            f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+        run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{d}/{name}.key",
+             "-out", f"{d}/{name}.csr", "-subj", f"/CN=NvSetup {name}"])
+        run(["openssl", "x509", "-req", "-in", f"{d}/{name}.csr", "-CA", f"{d}/{ca_name}.pem",
+             "-CAkey", f"{d}/{ca_name}.key", "-CAcreateserial", "-days", "3", "-out", f"{d}/{name}.pem",
+             "-extfile", ext])
+
     ca("test-ca")
     ca("other-ca")
     leaf("trusted", "test-ca")
     leaf("untrusted", "other-ca")
+    signer("publisher", "test-ca")
+    signer("rival", "test-ca")
+    signer("stranger", "other-ca")
 
 
 def spawn(d, name, cmd):
@@ -337,7 +423,7 @@ ViaProxyName "tinyproxy"
         for k, v in ports.items():
             f.write(f"{k}={v}\n")
         f.write(f"proxy=127.0.0.2\nproxyport={proxy_port}\nproxyuser={PROXY_USER}\nproxypassword={PROXY_PASSWORD}\n")
-        f.write(f"ca={d}/test-ca.der\nwww={d}/www\n")
+        f.write(f"ca={d}/test-ca.der\nwww={d}/www\ncerts={d}\n")
     print("netserver: started in", d)
 
 
