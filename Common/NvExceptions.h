@@ -35,8 +35,6 @@ NV_DECLARE_EXCEPTION(EPropertyError, Exception);    // unknown set element
 NV_DECLARE_EXCEPTION(EInOutError, Exception);       // file open / create / read / write
 NV_DECLARE_EXCEPTION(EFOpenError, EInOutError);
 NV_DECLARE_EXCEPTION(EFCreateError, EInOutError);
-// A file that was to be new exists already (TFileWriter with fcNew).
-NV_DECLARE_EXCEPTION(EFileExists, EFCreateError);
 NV_DECLARE_EXCEPTION(EZlibError, Exception);        // compression layer
 NV_DECLARE_EXCEPTION(ERegistryException, Exception);
 NV_DECLARE_EXCEPTION(EResNotFound, Exception);      // package resource missing

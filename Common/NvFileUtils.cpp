@@ -90,25 +90,16 @@ std::string ReadFileBytes(const std::wstring& fileName) {
   return bytes;
 }
 
-TFileWriter::TFileWriter(const std::wstring& fileName, TFileShare share, TFileCreate create) : FFileName(fileName) {
-  const bool mustBeNew = create == TFileCreate::fcNew;
+TFileWriter::TFileWriter(const std::wstring& fileName, TFileShare share) : FFileName(fileName) {
 #ifdef _WIN32
   const DWORD shareMode = share == TFileShare::fsExclusive ? 0 : FILE_SHARE_READ;
-  FHandle = CreateFileW(fileName.c_str(), GENERIC_WRITE, shareMode, nullptr, mustBeNew ? CREATE_NEW : CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (FHandle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (mustBeNew && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
-      throw EFileExists(CreateMessage(fileName, SysErrorMessage(error)));
-    throw EFCreateError(CreateMessage(fileName, SysErrorMessage(error)));
-  }
+  FHandle = CreateFileW(fileName.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+  if (FHandle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
 #else
   (void)share;
-  FHandle = ::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | (mustBeNew ? O_EXCL : O_TRUNC) | O_CLOEXEC, 0666);
-  if (FHandle < 0) {
-    if (mustBeNew && errno == EEXIST) throw EFileExists(CreateMessage(fileName, SysErrorMessage(errno)));
-    throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
-  }
+  FHandle = ::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (FHandle < 0) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
 #endif
 }
 

@@ -12,17 +12,13 @@
 // What other programs may do with a file while it is being written (Windows;
 // the host has no share modes).
 enum class TFileShare { fsShareRead, fsExclusive };
-// Whether the file may exist already (it is truncated) or must be new.
-enum class TFileCreate { fcAlways, fcNew };
 
 // A file written in pieces: created (or truncated) by the constructor, which
-// raises EFCreateError (EFileExists when it must be new and is not); Write
-// raises EInOutError "Cannot write file ...". The file is closed by Close or
-// on destruction.
+// raises EFCreateError; Write raises EInOutError "Cannot write file ...". The
+// file is closed by Close or on destruction.
 class TFileWriter {
 public:
-  TFileWriter(const std::wstring& fileName, TFileShare share = TFileShare::fsShareRead,
-              TFileCreate create = TFileCreate::fcAlways);
+  TFileWriter(const std::wstring& fileName, TFileShare share = TFileShare::fsShareRead);
   ~TFileWriter();
   TFileWriter(const TFileWriter&) = delete;
   TFileWriter& operator=(const TFileWriter&) = delete;

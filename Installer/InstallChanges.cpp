@@ -119,14 +119,6 @@ void TInstallChanges::FileAbandoned(const std::wstring& path, const std::wstring
     FKept.erase(std::remove(FKept.begin(), FKept.end(), backup), FKept.end());
 }
 
-void TInstallChanges::FileCreated(const std::wstring& path, TJournalRole role) {
-  TJournalEntry e;
-  e.Kind = TJournalKind::jkFileCreated;
-  e.Role = role;
-  e.Path = path;
-  FJournal.Append(e);
-}
-
 void TInstallChanges::FileWritten(const std::wstring& path, TJournalRole role, uint32_t checksum, void* handle) {
   DWORD sizeHigh = 0, sizeLow = 0;
   FILETIME written{};

@@ -30,14 +30,11 @@ public:
   // raises EFCreateError "Cannot create file "%s". %s", as creating it would.
   // Returns the kept copy's path ("" for a new file).
   std::wstring PrepareFile(const std::wstring& path, TJournalRole role);
-  // Records that the install created path: the file was just created as a
-  // new one (a crash before this record loses only that empty file).
-  void FileCreated(const std::wstring& path, TJournalRole role);
   // A write after PrepareFile failed and the item is given up (or tried
   // again): the part written is deleted and the earlier file (backup, when
   // not empty) put back whole.
   void FileAbandoned(const std::wstring& path, const std::wstring& backup);
-  // After path has been written and closed: records its size, last-write
+  // After path has been written (and its times set): records its size, last-write
   // time and the Adler-32 of its content. With the file's open handle (all
   // written, times set) they are read from it rather than by its path.
   void FileWritten(const std::wstring& path, TJournalRole role, uint32_t checksum, void* handle = nullptr);

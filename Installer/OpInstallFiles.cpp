@@ -104,36 +104,26 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
   for (;;) {
     try {
       changes.CreateFolders(ExtractFilePath(dest));
-      // Most files are new: created as new, then recorded, with no look-up
-      // of a missing name before (slow on file systems that match names
-      // without regard to case). An earlier file is moved aside first (a
-      // file in use cannot be, and fails here as creating it would).
-      std::wstring backup;
-      std::unique_ptr<TFileWriter> created;
-      try {
-        created = std::make_unique<TFileWriter>(dest, TFileShare::fsExclusive, TFileCreate::fcNew);
-      } catch (const EFileExists&) {
-        backup = changes.PrepareFile(dest, TJournalRole::jrFile);
-      }
+      // An earlier file is moved aside first (a file in use cannot be, and
+      // fails here as creating it would). The record comes before the file:
+      // a setup ended at any point leaves nothing its journal does not name.
+      const std::wstring backup = changes.PrepareFile(dest, TJournalRole::jrFile);
       uint32_t checksum = 1;  // the Adler-32 of no bytes
       try {
-        if (created) changes.FileCreated(dest, TJournalRole::jrFile);
-        std::unique_ptr<TFileWriter> file =
-            created ? std::move(created) : std::make_unique<TFileWriter>(dest, TFileShare::fsExclusive);
+        TFileWriter file(dest, TFileShare::fsExclusive);
         if (item.FileBytes > 0) {
-          checksum = DecodePayloadInto(item, *file);
+          checksum = DecodePayloadInto(item, file);
           TFileTimes times;
           times.CreationTime = Now();
           times.LastAccessTime = times.CreationTime;
           times.LastWriteTime = item.LastWriteDate;
-          TNvFilefn::SetFileTimes(static_cast<HANDLE>(file->Handle()), times);
+          TNvFilefn::SetFileTimes(static_cast<HANDLE>(file.Handle()), times);
         }
-        changes.FileWritten(dest, TJournalRole::jrFile, checksum, file->Handle());
-        file->Close();
+        changes.FileWritten(dest, TJournalRole::jrFile, checksum, file.Handle());
+        file.Close();
       } catch (const Exception&) {
         // A failed write (a full disk) or a damaged payload leaves no cut-off
         // file that would look installed, and the earlier file comes back.
-        created.reset();
         changes.FileAbandoned(dest, backup);
         throw;
       }
