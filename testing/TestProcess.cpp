@@ -90,8 +90,9 @@ std::vector<std::string> TRunOutput::Lines() const {
   return lines;
 }
 
-TRunOutput RunWithOutput(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs) {
-  const std::wstring out = exePath + L".out.txt";
+TRunOutput RunWithOutput(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs,
+                         const std::wstring& outFile) {
+  const std::wstring out = outFile.empty() ? exePath + L".out.txt" : outFile;
   TProcess p(L"\"" + exePath + L"\" " + args, L"", out);
   TRunOutput run;
   if (!p.Started()) {

@@ -59,10 +59,11 @@ struct TRunOutput {
   std::vector<std::string> Lines() const;
 };
 
-// Runs exePath with args, its output in exePath + ".out.txt", and waits for
-// it; fails the test (and ends the program) when it does not start or does
-// not end within timeoutMs.
-TRunOutput RunWithOutput(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs = 90000);
+// Runs exePath with args, its output in outFile (by default exePath +
+// ".out.txt"), and waits for it; fails the test (and ends the program) when
+// it does not start or does not end within timeoutMs.
+TRunOutput RunWithOutput(const std::wstring& exePath, const std::wstring& args, DWORD timeoutMs = 90000,
+                         const std::wstring& outFile = L"");
 
 // Polls pred every 50 ms up to ms; true when it held.
 bool WaitUntil(const std::function<bool()>& pred, DWORD ms);

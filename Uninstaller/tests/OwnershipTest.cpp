@@ -36,16 +36,7 @@ TMachineSnapshot Take(const std::wstring& root) {
 // (root\Uninstall.exe.out.txt), not beside the program, where it would keep
 // the install folder from being removed.
 TRunOutput UninstallSilently(const std::wstring& root, const std::wstring& exe) {
-  TProcess p(L"\"" + exe + L"\" /SILENT", L"", root + L"Uninstall.exe.out.txt");
-  TRunOutput run;
-  EXPECT_TRUE(p.Started());
-  if (!p.WaitFor(90000)) {
-    p.Kill();
-    ADD_FAILURE() << "the uninstaller did not end in time";
-  }
-  run.Code = p.ExitCode();
-  run.Output = p.Output();
-  return run;
+  return RunWithOutput(exe, L"/SILENT", 90000, root + L"Uninstall.exe.out.txt");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ExitCodes.h"
 #include "MainFrm.h"
 #include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
 #include "OnlineTestSupport.h"
 #include "SetupWindow.h"
 
@@ -46,26 +47,6 @@ std::wstring FaultyUrl(const std::wstring& name, const std::wstring& faults) {
 
 // The request lines the server logged for url (path and query).
 std::string LoggedPath(const std::wstring& url) { return "GET " + Utf8Encode(url.substr(url.find(L"/files/"))); }
-
-std::string Ansi(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-  out.resize(out.size() - 1);
-  return out;
-}
-
-bool FolderIsEmpty(const std::wstring& dir) {
-  WIN32_FIND_DATAW found;
-  HANDLE h = FindFirstFileW((dir + L"*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return true;
-  bool empty = true;
-  do {
-    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) empty = false;
-  } while (empty && FindNextFileW(h, &found));
-  FindClose(h);
-  return empty;
-}
 
 // The setup programs started by these tests trust the test CA.
 const auto* const gTrustedTestCa = ::testing::AddGlobalTestEnvironment(new nvnet::TTrustedTestCa);
@@ -175,8 +156,8 @@ TEST_F(OnlineDownload, PinnedStubRefusesEveryOtherFileAndInstallsItsOwn) {
     TSetup silent(product.StubPath, L"/Silent");
     ASSERT_TRUE(silent.WaitFor(60000));
     EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
-    EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + product.Url + L"："))) << silent.Output();
-    EXPECT_TRUE(Contains(silent.Output(), Ansi(refusal(c.Served)))) << silent.Output();
+    EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(L"在线安装失败：" + product.Url + L"："))) << silent.Output();
+    EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(refusal(c.Served)))) << silent.Output();
     EXPECT_TRUE(FolderIsEmpty(product.App));
     ExpectNoDownloadLeft();
   }
@@ -228,7 +209,7 @@ TEST_F(OnlineDownload, SignerRuleStubTakesWhatItsPublisherSignedAndNothingElse) 
       EXPECT_EQ(ReadBytes(product.App + L"readme.txt"), c.Readme);
     } else {
       EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
-      EXPECT_TRUE(Contains(silent.Output(), Ansi(c.Reason))) << silent.Output();
+      EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(c.Reason))) << silent.Output();
       EXPECT_TRUE(FolderIsEmpty(product.App));
     }
     ExpectNoDownloadLeft();

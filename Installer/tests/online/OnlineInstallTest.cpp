@@ -12,6 +12,7 @@
 #include "IndyProxySettingsFrm.h"
 #include "MainFrm.h"
 #include "NvSysUtils.h"
+#include "NvSysUtilsWin.h"
 #include "OnlineTestSupport.h"
 #include "SetupWindow.h"
 
@@ -81,26 +82,6 @@ std::string ClipboardAnsi() {
   return text;
 }
 
-std::string Ansi(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-  out.resize(out.size() - 1);
-  return out;
-}
-
-bool FolderIsEmpty(const std::wstring& dir) {
-  WIN32_FIND_DATAW found;
-  HANDLE h = FindFirstFileW((dir + L"*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return true;
-  bool empty = true;
-  do {
-    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) empty = false;
-  } while (empty && FindNextFileW(h, &found));
-  FindClose(h);
-  return empty;
-}
-
 std::size_t CountOf(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
@@ -168,7 +149,7 @@ TEST_F(Online, DownloadedOnlineStubIsAPackageErrorAndTheWindowIsIdleAgain) {
   ASSERT_TRUE(silent.WaitFor(kWait));
   EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
   // Standard output is in the system's ANSI code page.
-  EXPECT_TRUE(Contains(silent.Output(), Ansi(L"安装包错误。"))) << silent.Output();
+  EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(L"安装包错误。"))) << silent.Output();
   EXPECT_FALSE(PathIsFile(product.App + L"readme.txt"));
   DeleteFileW((ServedDir() + L"online-other-stub.exe").c_str());
 }
@@ -223,7 +204,7 @@ TEST_F(Online, FailureDialogShowsTheAddressAndRetryReturnsToIdleForASecondTry) {
   EXPECT_TRUE(WaitUntil([&] { return GetClipboardSequenceNumber() != sequence; }, 5000));
   Sleep(300);
   EXPECT_EQ(ClipboardUnicode(), product.Url);
-  EXPECT_EQ(ClipboardAnsi(), Ansi(product.Url));
+  EXPECT_EQ(ClipboardAnsi(), WideToAnsi(product.Url));
   EXPECT_EQ(FindTop(stub.Setup->Id(), L"#32770"), nullptr);
   EXPECT_TRUE(IsWindowVisible(dialog));
 
@@ -298,7 +279,7 @@ TEST_F(Online, FailureDialogEscapeAndCloseBoxRetryWhileExitAndEnterLeave) {
   TSetup silent(product.StubPath, L"/Silent");
   ASSERT_TRUE(silent.WaitFor(kWait));
   EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
-  EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + product.Url + L"："))) << silent.Output();
+  EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(L"在线安装失败：" + product.Url + L"："))) << silent.Output();
 }
 
 TEST_F(Online, ProxySetInTheDialogIsUsedByTheNextDownload) {
@@ -379,7 +360,7 @@ TEST_F(Online, HttpsDownloadNeedsAServerCertificateFromATrustedRoot) {
   TSetup silent(forged.StubPath, L"/Silent");
   ASSERT_TRUE(silent.WaitFor(kWait));
   EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
-  EXPECT_TRUE(Contains(silent.Output(), Ansi(L"在线安装失败：" + forged.Url + L"："))) << silent.Output();
+  EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(L"在线安装失败：" + forged.Url + L"："))) << silent.Output();
   EXPECT_FALSE(PathIsFile(forged.App + L"readme.txt"));
 }
 
@@ -440,7 +421,7 @@ TEST_F(Online, CutOffOrForeignDownloadsEndTheSilentStubWithItsLineAndLeaveNothin
     EXPECT_GE(GetTickCount() - start, c.AtLeastMs);
     EXPECT_EQ(silent.ExitCode(), kExitDownloadFailed);
     const std::wstring told = c.Told.empty() ? L"在线安装失败：" + product.Url + L"：" : c.Told;
-    EXPECT_TRUE(Contains(silent.Output(), Ansi(told))) << silent.Output();
+    EXPECT_TRUE(Contains(silent.Output(), WideToAnsi(told))) << silent.Output();
     EXPECT_EQ(CountOf(RequestLog(), "GET " + Utf8Encode(url.substr(url.find(L'/', 8))) + "\n"), c.Requests);
     // The folder check made the installation folder before the download;
     // nothing was put in it.

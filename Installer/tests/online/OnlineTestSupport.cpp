@@ -127,4 +127,16 @@ std::wstring NewestDownloadedFile() {
   return newest.wstring();
 }
 
+bool FolderIsEmpty(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW((dir + L"*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  bool empty = true;
+  do {
+    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) empty = false;
+  } while (empty && FindNextFileW(h, &found));
+  FindClose(h);
+  return empty;
+}
+
 }  // namespace nvtest

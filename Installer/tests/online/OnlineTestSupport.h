@@ -81,4 +81,7 @@ std::wstring NewestDownloadedFile();
 // How many "{GUID}.exe" files the temporary folder holds.
 std::size_t DownloadedFileCount();
 
+// Whether the folder holds nothing (true also when it does not exist).
+bool FolderIsEmpty(const std::wstring& dir);
+
 }  // namespace nvtest
