@@ -90,15 +90,17 @@ std::string ReadFileBytes(const std::wstring& fileName) {
   return bytes;
 }
 
-TFileWriter::TFileWriter(const std::wstring& fileName, TFileShare share) : FFileName(fileName) {
+TFileWriter::TFileWriter(const std::wstring& fileName, TFileShare share, TFileCreate create) : FFileName(fileName) {
 #ifdef _WIN32
   const DWORD shareMode = share == TFileShare::fsExclusive ? 0 : FILE_SHARE_READ;
-  FHandle = CreateFileW(fileName.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
+  // Its attributes may be read through the handle too (size, times).
+  FHandle = CreateFileW(fileName.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, shareMode, nullptr,
+                        create == TFileCreate::fcNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (FHandle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(GetLastError())));
 #else
   (void)share;
-  FHandle = ::open(Utf8Encode(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  FHandle = ::open(Utf8Encode(fileName).c_str(),
+                   O_WRONLY | O_CREAT | O_CLOEXEC | (create == TFileCreate::fcNew ? O_EXCL : O_TRUNC), 0666);
   if (FHandle < 0) throw EFCreateError(CreateMessage(fileName, SysErrorMessage(errno)));
 #endif
 }

@@ -12,13 +12,18 @@
 // What other programs may do with a file while it is being written (Windows;
 // the host has no share modes).
 enum class TFileShare { fsShareRead, fsExclusive };
+// Whether a file of that name may be there already (and is truncated) or
+// must not be (the create fails).
+enum class TFileCreate { fcAlways, fcNew };
 
 // A file written in pieces: created (or truncated) by the constructor, which
-// raises EFCreateError; Write raises EInOutError "Cannot write file ...". The
-// file is closed by Close or on destruction.
+// raises EFCreateError (with fcNew also when the name is taken); Write raises
+// EInOutError "Cannot write file ...". The file is closed by Close or on
+// destruction.
 class TFileWriter {
 public:
-  TFileWriter(const std::wstring& fileName, TFileShare share = TFileShare::fsShareRead);
+  TFileWriter(const std::wstring& fileName, TFileShare share = TFileShare::fsShareRead,
+              TFileCreate create = TFileCreate::fcAlways);
   ~TFileWriter();
   TFileWriter(const TFileWriter&) = delete;
   TFileWriter& operator=(const TFileWriter&) = delete;
