@@ -31,24 +31,59 @@ TJournalWriter::TJournalWriter(const std::wstring& path) : FPath(path) {
   FHandle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                         nullptr);
   if (FHandle == INVALID_HANDLE_VALUE) RaiseFileError(L"Cannot create the install journal", path, GetLastError());
-  Write(JournalHeader());
+  FBytes = JournalHeader();
+  WriteOut();
 }
 
 TJournalWriter::~TJournalWriter() {
-  if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-}
-
-void TJournalWriter::Write(const std::string& bytes) {
+  if (FHandle == INVALID_HANDLE_VALUE) return;
+  // A journal kept for the next run (its rollback was not finished) gets
+  // its waiting records too.
   DWORD written = 0;
-  if (!WriteFile(FHandle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size())
-    RaiseFileError(L"Cannot write the install journal", FPath, GetLastError());
-  FBytes += bytes;
+  if (FOnDisk < FBytes.size())
+    WriteFile(FHandle, FBytes.data() + FOnDisk, static_cast<DWORD>(FBytes.size() - FOnDisk), &written, nullptr);
+  CloseHandle(FHandle);
 }
 
-void TJournalWriter::Append(const TJournalEntry& entry) { Write(EncodeJournalRecord(entry)); }
+void TJournalWriter::WriteOut() {
+  if (FOnDisk == FBytes.size()) return;
+  const DWORD size = static_cast<DWORD>(FBytes.size() - FOnDisk);
+  DWORD written = 0;
+  if (!WriteFile(FHandle, FBytes.data() + FOnDisk, size, &written, nullptr) || written != size) {
+    const DWORD error = GetLastError();
+    // The file ends where it ended: a part written is cut off again.
+    SetFilePointer(FHandle, static_cast<LONG>(FOnDisk), nullptr, FILE_BEGIN);
+    SetEndOfFile(FHandle);
+    RaiseFileError(L"Cannot write the install journal", FPath, error);
+  }
+  FOnDisk = FBytes.size();
+}
+
+void TJournalWriter::Append(const TJournalEntry& entry) {
+  AppendLater(entry);
+  WriteOut();
+}
+
+void TJournalWriter::AppendLater(const TJournalEntry& entry) {
+  FLastRecord = FBytes.size();
+  FBytes += EncodeJournalRecord(entry);
+}
+
+void TJournalWriter::Retract(const TJournalEntry& entry) {
+  if (FBytes.compare(FLastRecord, std::string::npos, EncodeJournalRecord(entry)) != 0)
+    throw EOSError(Format(L"The install journal \"%s\" does not end with the record to take back", {FPath}));
+  // Taken out of the record first: a rollback of this run reads it.
+  FBytes.resize(FLastRecord);
+  if (FOnDisk > FBytes.size()) {
+    FOnDisk = FBytes.size();
+    if (SetFilePointer(FHandle, static_cast<LONG>(FOnDisk), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !SetEndOfFile(FHandle))
+      RaiseFileError(L"Cannot write the install journal", FPath, GetLastError());
+  }
+}
 
 void TJournalWriter::Flush() {
+  WriteOut();
   if (!FlushFileBuffers(FHandle)) RaiseFileError(L"Cannot write the install journal", FPath, GetLastError());
 }
 

@@ -21,8 +21,11 @@ std::wstring PendingJournalFolder();
 std::wstring PendingJournalPath(const std::wstring& guid);
 
 // A journal being written. Every record goes to the file at once (WriteFile),
-// so that a killed process loses at most the change it was making; Flush
-// makes the records written so far durable on the disk as well.
+// so that a killed process loses at most the change it was making, except a
+// record appended with AppendLater (the end state of an item just made),
+// which goes with the next record or Flush: losing it loses no change, only
+// what the item held. Flush makes the records written so far durable on the
+// disk as well.
 class TJournalWriter {
 public:
   // Creates path (its folder too), which must not exist yet, held without
@@ -34,18 +37,26 @@ public:
 
   // Appends one record; raises EOSError when the file cannot take it.
   void Append(const TJournalEntry& entry);
+  // Appends one record that reaches the file with the next Append or Flush.
+  void AppendLater(const TJournalEntry& entry);
+  // Takes back the last record appended, which must have been entry (a
+  // change recorded and then found not to be made): it is cut off the file.
+  void Retract(const TJournalEntry& entry);
   void Flush();
-  // Everything written, header included.
+  // Everything appended, header included.
   const std::string& Bytes() const { return FBytes; }
   const std::wstring& Path() const { return FPath; }
   // Closes and deletes the file (the install it records is settled).
   void Delete();
 
 private:
-  void Write(const std::string& bytes);
+  // Writes what the file lacks of FBytes.
+  void WriteOut();
   std::wstring FPath;
   HANDLE FHandle = INVALID_HANDLE_VALUE;
   std::string FBytes;
+  std::size_t FOnDisk = 0;      // how much of FBytes the file holds
+  std::size_t FLastRecord = 0;  // where the last record starts in FBytes
 };
 
 // A pending journal found on disk.
