@@ -40,6 +40,16 @@ bool NothingAt(const std::wstring& path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// FNV-1a of a path's upper-case UTF-16 units, without a trailing backslash.
+uint64_t PathHash(const std::wstring& path) {
+  uint64_t h = 14695981039346656037ull;
+  for (wchar_t c : UpperCase(ExcludeTrailingBackslash(path))) {
+    h ^= static_cast<uint16_t>(c);
+    h *= 1099511628211ull;
+  }
+  return h ? h : 1;  // 0 marks a free slot
+}
+
 bool KeyMissing(HKEY root, const std::wstring& path) {
   HKEY key = nullptr;
   const LONG rc = RegOpenKeyExW(root, path.c_str(), 0, NvRegAccess(KEY_QUERY_VALUE), &key);
@@ -63,12 +73,19 @@ void TInstallChanges::FoldersCreated(const std::vector<std::wstring>& folders) {
     e.Role = TJournalRole::jrFolder;
     e.Path = IncludeTrailingBackslash(folder);
     FJournal.Append(e);
+    FOwnFolders.Insert(PathHash(folder));
   }
 }
 
 bool TInstallChanges::CreateFolders(const std::wstring& folder) {
   const std::wstring target = ExcludeTrailingBackslash(folder);
-  if (target.empty() || DirectoryExists(target)) return !target.empty();
+  if (target.empty()) return false;
+  const uint64_t key = PathHash(target);
+  if (FKnownFolders.Contains(key)) return true;
+  if (DirectoryExists(target)) {
+    FKnownFolders.Insert(key);
+    return true;
+  }
   // The missing levels, outermost first.
   std::vector<std::wstring> missing;
   for (std::wstring f = target; !f.empty() && NothingAt(f);) {
@@ -81,14 +98,20 @@ bool TInstallChanges::CreateFolders(const std::wstring& folder) {
     FoldersCreated({f});
     if (!CreateDirectoryW(f.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
-  return DirectoryExists(target);
+  if (!DirectoryExists(target)) return false;
+  FKnownFolders.Insert(key);
+  return true;
 }
 
-std::wstring TInstallChanges::PrepareFile(const std::wstring& path, TJournalRole role) {
+std::wstring TInstallChanges::PrepareFile(const std::wstring& path, TJournalRole role, bool* unlooked) {
   TJournalEntry e;
   e.Role = role;
   e.Path = path;
-  if (NothingAt(path)) {
+  // Nothing is in a folder this run created but what it put there.
+  const bool fresh = FPrepared.Insert(PathHash(path));
+  const bool trusted = unlooked && fresh && FOwnFolders.Contains(PathHash(ExtractFilePath(path)));
+  if (unlooked) *unlooked = trusted;
+  if (trusted || NothingAt(path)) {
     e.Kind = TJournalKind::jkFileCreated;
     FJournal.Append(e);
     return {};
@@ -107,6 +130,61 @@ std::wstring TInstallChanges::PrepareFile(const std::wstring& path, TJournalRole
     throw EFCreateError(Format(L"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
   FKept.push_back(e.Backup);
   return e.Backup;
+}
+
+void TInstallChanges::THashSet::Reserve(std::size_t count) {
+  std::size_t size = 64;
+  while (size < 2 * (FCount + count)) size *= 2;
+  if (size <= FSlots.size()) return;
+  std::vector<uint64_t> old(size, 0);
+  old.swap(FSlots);
+  FCount = 0;
+  for (uint64_t hash : old)
+    if (hash) Insert(hash);
+}
+
+bool TInstallChanges::THashSet::Insert(uint64_t hash) {
+  if (2 * (FCount + 1) > FSlots.size()) Reserve(FCount + 1);
+  const std::size_t mask = FSlots.size() - 1;
+  for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+    if (FSlots[i] == hash) return false;
+    if (FSlots[i] == 0) {
+      FSlots[i] = hash;
+      ++FCount;
+      return true;
+    }
+  }
+}
+
+bool TInstallChanges::THashSet::Contains(uint64_t hash) const {
+  if (FSlots.empty()) return false;
+  const std::size_t mask = FSlots.size() - 1;
+  for (std::size_t i = static_cast<std::size_t>(hash) & mask; FSlots[i] != 0; i = (i + 1) & mask)
+    if (FSlots[i] == hash) return true;
+  return false;
+}
+
+void TInstallChanges::THashSet::Clear() {
+  std::fill(FSlots.begin(), FSlots.end(), 0);
+  FCount = 0;
+}
+
+void TInstallChanges::ExpectFiles(std::size_t count) {
+  FPrepared.Reserve(count);
+  FKnownFolders.Reserve(count / 8 + 64);
+  FOwnFolders.Reserve(count / 8 + 64);
+}
+
+bool TInstallChanges::NameTaken(const std::wstring& path, TJournalRole role) {
+  if (NothingAt(path)) return false;
+  TJournalEntry e;
+  e.Kind = TJournalKind::jkFileCreated;
+  e.Role = role;
+  e.Path = path;
+  FJournal.Retract(e);
+  // Another program writes in the run's folders: each name is looked at.
+  FOwnFolders.Clear();
+  return true;
 }
 
 void TInstallChanges::FileAbandoned(const std::wstring& path, const std::wstring& backup) {
@@ -144,26 +222,29 @@ void TInstallChanges::FileWritten(const std::wstring& path, TJournalRole role, u
   e.Size = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
   e.WriteTime = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
   e.Checksum = checksum;
-  FJournal.Append(e);
+  FJournal.AppendLater(e);
 }
 
 void TInstallChanges::SetValue(TRegRootKey root, const std::wstring& key, const std::wstring& name,
                                const TRegData& data, TJournalRole role) {
   const HKEY hroot = RegRootKeyToHKey(root);
   // Each missing key of the path is recorded before it is created, outermost
-  // first: a rollback removes them innermost first, when empty.
-  std::wstring path;
-  bool missing = false;
-  for (const std::wstring& part : KeyParts(key)) {
-    path += (path.empty() ? L"" : L"\\") + part;
-    if (!missing && !KeyMissing(hroot, path)) continue;
-    missing = true;
-    TJournalEntry created;
-    created.Kind = TJournalKind::jkKeyCreated;
-    created.Role = role;
-    created.Root = root;
-    created.Path = path;
-    FJournal.Append(created);
+  // first: a rollback removes them innermost first, when empty. Most values
+  // go to a key that is there, which one look tells.
+  if (KeyMissing(hroot, key)) {
+    std::wstring path;
+    bool missing = false;
+    for (const std::wstring& part : KeyParts(key)) {
+      path += (path.empty() ? L"" : L"\\") + part;
+      if (!missing && !KeyMissing(hroot, path)) continue;
+      missing = true;
+      TJournalEntry created;
+      created.Kind = TJournalKind::jkKeyCreated;
+      created.Role = role;
+      created.Root = root;
+      created.Path = path;
+      FJournal.Append(created);
+    }
   }
   TNvRegKey regKey;
   if (!regKey.OpenOrCreate(hroot, key))

@@ -58,6 +58,10 @@ void TInstallEngine::InstallFiles() {
     }
   } reset{*this};
 
+  // The earlier version's uninstaller has run since the install folder was
+  // made sure of: it may have removed it.
+  Changes().LookAgain();
+  Changes().ExpectFiles(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     const TSetupFile* item = files->Items(i);
     FHost.StepProgress();
@@ -107,10 +111,13 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
       // An earlier file is moved aside first (a file in use cannot be, and
       // fails here as creating it would). The record comes before the file:
       // a setup ended at any point leaves nothing its journal does not name.
-      const std::wstring backup = changes.PrepareFile(dest, TJournalRole::jrFile);
+      bool unlooked = false;
+      const std::wstring backup = changes.PrepareFile(dest, TJournalRole::jrFile, &unlooked);
       uint32_t checksum = 1;  // the Adler-32 of no bytes
       try {
-        TFileWriter file(dest, TFileShare::fsExclusive);
+        // A name recorded as new without a look is created as new only:
+        // what another program made there meanwhile is never truncated.
+        TFileWriter file(dest, TFileShare::fsExclusive, unlooked ? TFileCreate::fcNew : TFileCreate::fcAlways);
         if (item.FileBytes > 0) {
           checksum = DecodePayloadInto(item, file);
           TFileTimes times;
@@ -121,6 +128,10 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
         }
         changes.FileWritten(dest, TJournalRole::jrFile, checksum, file.Handle());
         file.Close();
+      } catch (const EFCreateError&) {
+        if (unlooked && changes.NameTaken(dest, TJournalRole::jrFile)) continue;
+        changes.FileAbandoned(dest, backup);
+        throw;
       } catch (const Exception&) {
         // A failed write (a full disk) or a damaged payload leaves no cut-off
         // file that would look installed, and the earlier file comes back.
@@ -133,6 +144,7 @@ void TInstallEngine::WriteFileWithRetry(const TSetupFile& item, const std::wstri
     } catch (const EInstallStopped&) {
       throw;
     } catch (const Exception& e) {
+      changes.LookAgain();
       switch (FHost.AskCopyFailure(dest, e.Message())) {
         case TCopyFailureAnswer::cfRetry:
           continue;
