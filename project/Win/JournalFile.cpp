@@ -39,10 +39,16 @@ TJournalWriter::~TJournalWriter() {
   if (FHandle == INVALID_HANDLE_VALUE) return;
   // A journal kept for the next run (its rollback was not finished) gets
   // its waiting records too.
-  DWORD written = 0;
-  if (FOnDisk < FBytes.size())
-    WriteFile(FHandle, FBytes.data() + FOnDisk, static_cast<DWORD>(FBytes.size() - FOnDisk), &written, nullptr);
+  try {
+    WriteOut();
+  } catch (const Exception&) {
+  }
   CloseHandle(FHandle);
+}
+
+bool TJournalWriter::CutTo(std::size_t size) {
+  return SetFilePointer(FHandle, static_cast<LONG>(size), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+         SetEndOfFile(FHandle);
 }
 
 void TJournalWriter::WriteOut() {
@@ -52,8 +58,7 @@ void TJournalWriter::WriteOut() {
   if (!WriteFile(FHandle, FBytes.data() + FOnDisk, size, &written, nullptr) || written != size) {
     const DWORD error = GetLastError();
     // The file ends where it ended: a part written is cut off again.
-    SetFilePointer(FHandle, static_cast<LONG>(FOnDisk), nullptr, FILE_BEGIN);
-    SetEndOfFile(FHandle);
+    CutTo(FOnDisk);
     RaiseFileError(L"Cannot write the install journal", FPath, error);
   }
   FOnDisk = FBytes.size();
@@ -76,9 +81,7 @@ void TJournalWriter::Retract(const TJournalEntry& entry) {
   FBytes.resize(FLastRecord);
   if (FOnDisk > FBytes.size()) {
     FOnDisk = FBytes.size();
-    if (SetFilePointer(FHandle, static_cast<LONG>(FOnDisk), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !SetEndOfFile(FHandle))
-      RaiseFileError(L"Cannot write the install journal", FPath, GetLastError());
+    if (!CutTo(FOnDisk)) RaiseFileError(L"Cannot write the install journal", FPath, GetLastError());
   }
 }
 

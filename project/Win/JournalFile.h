@@ -52,6 +52,8 @@ public:
 private:
   // Writes what the file lacks of FBytes.
   void WriteOut();
+  // Ends the file after its first size bytes; false when the system refused.
+  bool CutTo(std::size_t size);
   std::wstring FPath;
   HANDLE FHandle = INVALID_HANDLE_VALUE;
   std::string FBytes;
