@@ -14,9 +14,9 @@
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
 #include "NvSysUtils.h"
-#include "NvSysUtilsWin.h"
 #include "SetupProject.h"
 #include "Setupfn.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -44,14 +44,6 @@ public:
   int Steps = 0;
   std::vector<std::wstring> Details, Messages, CopyFailures;
 };
-
-std::wstring TestRoot(const std::wstring& name) {
-  const std::wstring dir = TNvWinfn::GetTempDir() + L"nv-engine-tests\\" + name + L"\\";
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  ForceDirectories(dir);
-  return dir;
-}
 
 std::string Encoded(const std::string& plain) {
   TMemoryStream stream;
@@ -105,7 +97,7 @@ TEST(EngineFolderCheck, EmptyMissingAndUncreatableFolders) {
   EXPECT_TRUE(blank.Empty);
   EXPECT_EQ(blank.Message, L"安装目录不能为空，请重新输入。");
 
-  const std::wstring root = TestRoot(L"folder");
+  const std::wstring root = nvtest::FreshDir(L"engine-folder");
   const std::wstring nested = root + L"a\\b\\c";
   TFolderCheck created = engine.CheckInstallFolder(L" " + nested + L"  ");
   EXPECT_TRUE(created.Ok) << Utf8Encode(created.Message);
@@ -122,7 +114,7 @@ TEST(EngineFolderCheck, EmptyMissingAndUncreatableFolders) {
 }
 
 TEST(EngineInstallFiles, WritesPayloadsAndNamesTheFileOfDamagedData) {
-  const std::wstring root = TestRoot(L"payload");
+  const std::wstring root = nvtest::FreshDir(L"engine-payload");
   const std::wstring good = L"{00000000-0000-0000-0000-00000000600D}";
   const std::wstring damaged = L"{00000000-0000-0000-0000-0000000000BD}";
   std::string broken = Encoded(std::string(4000, 'x'));
@@ -166,7 +158,7 @@ TEST(EngineInstallFiles, WritesPayloadsAndNamesTheFileOfDamagedData) {
 }
 
 TEST(EngineInstallFiles, AnAbortedCopyFailureEndsTheRun) {
-  const std::wstring root = TestRoot(L"abort");
+  const std::wstring root = nvtest::FreshDir(L"engine-abort");
   const std::wstring good = L"{00000000-0000-0000-0000-00000000600D}";
   const std::wstring package = MakePackage(root, {{good, Encoded("hello")}});
   TTestHost host;

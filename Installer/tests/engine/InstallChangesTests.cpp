@@ -6,25 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "InstallChanges.h"
 #include "JournalFile.h"
 #include "NvExceptions.h"
 #include "NvFileUtils.h"
-#include "NvSysUtilsWin.h"
 #include "Rollback.h"
+#include "TestFiles.h"
 
 namespace {
-
-std::wstring TestRoot(const std::wstring& name) {
-  const std::wstring dir = TNvWinfn::GetTempDir() + L"nv-changes-tests\\" + name + L"\\";
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  ForceDirectories(dir);
-  return dir;
-}
 
 // The journal file's size (it is held without sharing: not readable).
 std::size_t SizeOnDisk(const std::wstring& path) {
@@ -39,12 +30,17 @@ std::vector<TJournalKind> Kinds(const std::string& bytes) {
   return kinds;
 }
 
+// A run's changes recorded into a journal of its own, in a fresh folder.
+class InstallChanges : public ::testing::Test {
+protected:
+  const std::wstring root = nvtest::FreshDir(L"changes");
+  TJournalWriter journal{root + L"run.jnl"};
+  TInstallChanges changes{journal};
+};
+
 }  // namespace
 
-TEST(InstallChanges, ANameTakenInAFolderOfTheRunIsRecordedAsReplacedAndComesBack) {
-  const std::wstring root = TestRoot(L"taken");
-  TJournalWriter journal(root + L"run.jnl");
-  TInstallChanges changes(journal);
+TEST_F(InstallChanges, ANameTakenInAFolderOfTheRunIsRecordedAsReplacedAndComesBack) {
   const std::wstring folder = root + L"app\\";
   ASSERT_TRUE(changes.CreateFolders(folder));
 
@@ -83,10 +79,7 @@ TEST(InstallChanges, ANameTakenInAFolderOfTheRunIsRecordedAsReplacedAndComesBack
   EXPECT_EQ(ReadFileBytes(folder + L"b.txt"), "theirs");
 }
 
-TEST(InstallChanges, AnEndStateWaitsForTheNextRecordOrAFlush) {
-  const std::wstring root = TestRoot(L"later");
-  TJournalWriter journal(root + L"run.jnl");
-  TInstallChanges changes(journal);
+TEST_F(InstallChanges, AnEndStateWaitsForTheNextRecordOrAFlush) {
   ASSERT_TRUE(changes.CreateFolders(root + L"app"));
   const std::wstring file = root + L"app\\a.txt";
   changes.PrepareFile(file, TJournalRole::jrFile);
@@ -104,10 +97,7 @@ TEST(InstallChanges, AnEndStateWaitsForTheNextRecordOrAFlush) {
   EXPECT_EQ(state.Checksum, BytesAdler32("abc"));
 }
 
-TEST(InstallChanges, AFolderRemovedByAnotherProgramIsMadeAgainAfterALook) {
-  const std::wstring root = TestRoot(L"removed");
-  TJournalWriter journal(root + L"run.jnl");
-  TInstallChanges changes(journal);
+TEST_F(InstallChanges, AFolderRemovedByAnotherProgramIsMadeAgainAfterALook) {
   const std::wstring folder = root + L"app";
   ASSERT_TRUE(changes.CreateFolders(folder));
   ASSERT_TRUE(RemoveDirectoryW(folder.c_str()));

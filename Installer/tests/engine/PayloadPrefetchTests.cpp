@@ -4,16 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "NvExceptions.h"
 #include "NvResourceModule.h"
-#include "NvSysUtilsWin.h"
 #include "PackageCodec.h"
 #include "PackageFormat.h"
 #include "PayloadPrefetch.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -29,10 +28,7 @@ std::string Noise(std::size_t size, uint32_t seed) {
 }  // namespace
 
 TEST(PayloadPrefetch, HandsOutEachJobInOrderWhateverWasLeftBefore) {
-  const std::wstring dir = TNvWinfn::GetTempDir() + L"nv-prefetch-tests\\";
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  std::filesystem::create_directories(dir);
+  const std::wstring dir = nvtest::FreshDir(L"prefetch");
   const std::wstring package = dir + L"package.exe";
   wchar_t self[MAX_PATH * 2] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
